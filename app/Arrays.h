@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+
+// The built-in tables of the mapping model.
+//
+// A default table holds 108 entries of three bytes, indexed by control id - 1:
+//   byte 0  type nibble: 0x9 note, 0xB control change, 0xC program change, 0xE pitch bend, 0 none
+//   byte 1  MIDI status byte; readers take only its low four bits, the channel - 1
+//   byte 2  data byte: the note or controller number
+using DefaultTable = uint8_t[108][3];
+
+extern const DefaultTable cubaseButtons0ForTmr;   // the MCP defaults; source of cb and ud
+extern DefaultTable cb;                           // mode 0, MCP
+extern const DefaultTable lg;                     // mode 1, Logic
+extern const DefaultTable lv;                     // mode 2, HUI
+extern DefaultTable ud;                           // mode 3, user defined (declared in UdMode.h too)
+
+// Entry m is the table of mode m, for the live modes 0 to 3 only.
+extern const uint8_t (* const arrForMoid[4])[3];
+
+// Value lists, indexed by a control's position among the controls of its kind.
+extern const uint8_t protoolsKnobIndexes[8];
+extern const uint8_t protoolsFaderIndexes[16];
+extern const uint8_t protoolsMasterFaderIndexes[2];
+extern const uint8_t protoolsButtonDefaults[50];
+extern const uint8_t protoolsButtonIndexes[101];
+extern const uint8_t abletonLiveKnobValues[8];
+extern const uint8_t abletonLiveFaderValues[16];
+extern const uint8_t abletonLiveMasterFaderValues[2];
+
+// Name tables: rows of NUL-terminated ASCII names, zero-filled to the row width.
+using NameRow = char[40];
+using NameTable = NameRow[128];
+
+extern const NameTable NOTE;
+extern const NameTable CC;
+extern const NameTable PITCH;
+extern const NameRow* const NCPP[3];              // value names of 0 note, 1 cc, 2 pitch
+extern const char msgTypes[4][20];                // "Note", "CC", "Program", "Pitch"
+extern const NameTable protoolsControlNames;      // HUI item names
+extern const NameTable cubaseNotes;
+extern const NameTable nuendoNotes;
+extern const NameTable logicNotes;
+extern const NameRow abletonLiveKnobs[8];
+extern const NameRow abletonLiveFader[16];
+extern const NameRow abletonLiveMasterFader[2];
+
+extern const int huiItemCounts[5];
+extern const int huiLabelCounts[5];
+extern const int tyvaOfSele[4];
+extern const int typeNibbles[3];
+
+// The defaults lookup of the current mode.
+struct Defa
+{
+    /** Byte 2 of the control's entry in the current map's table; 0 for an id outside 1 to 108
+        or a current mode without a table. */
+    static int getMsVal (int id);
+
+    /** The table of a mode, or nullptr for a mode without one. */
+    static const uint8_t (*tableForMode (int mode))[3];
+};

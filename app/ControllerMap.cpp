@@ -1,0 +1,130 @@
+#include "ControllerMap.h"
+
+namespace
+{
+    // Looks a number up in a fixed list of names; a number outside the list gives one shared
+    // empty text.
+    const juce::String& entryOrEmpty (const juce::StringArray& names, int n)
+    {
+        static const juce::String empty;
+        return juce::isPositiveAndBelow (n, names.size()) ? names.getReference (n) : empty;
+    }
+
+    const juce::Identifier controlType { "control" };
+}
+
+//==============================================================================
+CtMode::CtMode (const juce::String& slug) : mode (0)
+{
+    // The order of comparison is that of the original slug list; the first equal slug wins.
+    static const std::pair<const char*, int> slugsInTestOrder[] = {
+        { "mackie", 0 }, { "cubase", 4 }, { "logic", 1 }, { "samplitude", 5 },
+        { "ableton-live", 6 }, { "pro-tools", 2 }, { "reaper", 7 }, { "studio-one", 8 },
+        { "reason", 9 }, { "bitwig", 10 }, { "user-defined", 3 }
+    };
+
+    const auto trimmed = slug.trim();
+
+    for (const auto& [text, number] : slugsInTestOrder)
+    {
+        if (trimmed == text)
+        {
+            mode = number;
+            return;
+        }
+    }
+}
+
+const juce::String& CtMode::slugForType (int m)
+{
+    static const juce::StringArray slugs { "mackie", "logic", "pro-tools", "user-defined", "cubase",
+                                           "samplitude", "ableton-live", "reaper", "studio-one",
+                                           "reason", "bitwig" };
+    return entryOrEmpty (slugs, m);
+}
+
+const juce::String& CtMode::nameForType (int m)
+{
+    static const juce::StringArray names { "MCP", "Logic", "HUI", "User Defined (MCP)", "Cubase",
+                                           "Samplitude", "Ableton Live", "Reaper", "Studio One",
+                                           "Reason", "Bitwig" };
+    return entryOrEmpty (names, m);
+}
+
+//==============================================================================
+const juce::String& CtType::slugForType (int t)
+{
+    static const juce::StringArray slugs { "note", "cc", "pitch" };
+    return entryOrEmpty (slugs, t);
+}
+
+//==============================================================================
+const juce::String& CtKind::slugForType (int k)
+{
+    static const juce::StringArray slugs { "button", "knob", "jog-wheel", "fader", "master-fader" };
+    return entryOrEmpty (slugs, k);
+}
+
+int CtKind::kindOfId (int id) noexcept
+{
+    if (id >= 1 && id <= 90)    return 0;
+    if (id >= 91 && id <= 98)   return 1;
+    if (id == 99)               return 2;
+    if (id >= 100 && id <= 107) return 3;
+    if (id == 108)              return 4;
+    return -1;
+}
+
+int CtKind::subIndexOfId (int id) noexcept
+{
+    switch (kindOfId (id))
+    {
+        case 0:  return id - 1;
+        case 1:  return id - 91;
+        case 3:  return id - 100;
+        case 2:
+        case 4:  return 0;
+        default: return -1;
+    }
+}
+
+//==============================================================================
+CtMap::CtMap (CtMode m) : tree (Tags::map)
+{
+    addMissingProperties();
+    tree.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+    tree.setProperty (Tags::name, CtMode::nameForType (m), nullptr);
+    setDefaultValues();
+}
+
+void CtMap::addMissingProperties()
+{
+    tree.setProperty (Tags::mode, CtMode::slugForType (0), nullptr);
+    tree.setProperty (Tags::name, CtMode::nameForType (0), nullptr);
+
+    auto controls = tree.getOrCreateChildWithName (Tags::controls, nullptr);
+
+    for (int i = controls.getNumChildren(); --i >= 0;)
+        controls.removeChild (i, nullptr);
+
+    for (int id = 1; id <= CtKind::numControls; ++id)
+    {
+        juce::ValueTree control (controlType);
+        control.setProperty (Tags::id, id, nullptr);
+        control.setProperty (Tags::kind, CtKind::slugForType (CtKind::kindOfId (id)), nullptr);
+        control.setProperty (Tags::type, CtType::slugForType (0), nullptr);
+        control.setProperty (Tags::chan, 1, nullptr);
+        control.setProperty (Tags::value, 0, nullptr);
+        controls.addChild (control, id - 1, nullptr);
+    }
+}
+
+CtMode CtMap::getCtMode() const
+{
+    return CtMode (tree.getProperty (Tags::mode, juce::String()).toString());
+}
+
+juce::ValueTree CtMap::getControl (int id) const
+{
+    return tree.getChildWithName (Tags::controls).getChildWithProperty (Tags::id, juce::var (id));
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <juce_data_structures/juce_data_structures.h>
+#include "Tags.h"
+
+// A control mode: 0 MCP, 1 Logic, 2 HUI, 3 User Defined (MCP) are the live ones; 4 to 10 exist
+// only as names.
+struct CtMode
+{
+    CtMode (int m) noexcept : mode (m) {}
+    explicit CtMode (const juce::String& slug);
+
+    operator int() const noexcept { return mode; }
+
+    static const juce::String& slugForType (int m);
+    static const juce::String& nameForType (int m);
+
+    /** Modes that have a map, a default table and a transfer command. */
+    static constexpr int numLiveModes = 4;
+    static bool isLive (int m) noexcept { return m >= 0 && m < numLiveModes; }
+
+    int mode;
+};
+
+// Message type of a control: 0 note, 1 control change, 2 pitch bend.
+struct CtType
+{
+    CtType (int t) noexcept : type (t) {}
+    operator int() const noexcept { return type; }
+
+    static const juce::String& slugForType (int t);
+    const juce::String& getSlug() const { return slugForType (type); }
+
+    int type;
+};
+
+// Kind of control: 0 button, 1 knob, 2 jog wheel, 3 fader, 4 master fader.
+struct CtKind
+{
+    static const juce::String& slugForType (int k);
+
+    /** The kind number that a control id stands for; -1 outside 1 to 108. */
+    static int kindOfId (int id) noexcept;
+    /** The position of a control among the controls of its kind; -1 outside 1 to 108. */
+    static int subIndexOfId (int id) noexcept;
+
+    static constexpr int numControls = 108;
+    static bool isValidId (int id) noexcept { return id >= 1 && id <= numControls; }
+};
+
+// A handle on one mode's `map` node. Copies share the node.
+class CtMap
+{
+public:
+    explicit CtMap (CtMode m);
+    explicit CtMap (const juce::ValueTree& mapNode) : tree (mapNode) {}
+
+    void addMissingProperties();
+    void setDefaultValues();
+    CtMode getCtMode() const;
+    juce::ValueTree getControl (int id) const;
+
+    juce::ValueTree tree;
+};

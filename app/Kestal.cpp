@@ -1,0 +1,353 @@
+#include "Kestal.h"
+#include "Arrays.h"
+#include "UdMode.h"
+#include "fenz_MidiPorts.h"
+
+#include <set>
+#include <time.h>
+
+JUCE_IMPLEMENT_SINGLETON (Kestal)
+
+namespace
+{
+    const juce::Identifier currentProperty { "current" };
+
+    juce::PropertiesFile::Options settingsOptions()
+    {
+        juce::PropertiesFile::Options options;
+        options.applicationName     = "Kestal";
+        options.filenameSuffix      = ".conf";
+        options.folderName          = Kestal::settingsFolderName();
+        options.osxLibrarySubFolder = "Application Support";
+        options.commonToAllUsers    = true;
+        options.ignoreCaseOfKeyNames = false;
+        options.doNotSave           = false;
+        options.millisecondsBeforeSaving = 3000;
+        options.storageFormat       = juce::PropertiesFile::storeAsCompressedBinary;
+        options.processLock         = nullptr;
+        return options;
+    }
+
+    // A whole decimal number, as the system writes them; anything else is not a number here.
+    bool readDecimal (const juce::var& v, int& result)
+    {
+        if (v.isInt() || v.isInt64())
+        {
+            result = (int) v;
+            return true;
+        }
+
+        const auto text = v.toString();
+
+        if (text.isEmpty() || text.length() > 9 || ! text.containsOnly ("0123456789"))
+            return false;
+
+        result = text.getIntValue();
+        return true;
+    }
+
+    // A mapping file must not be able to make any table reader step outside its table, nor make
+    // the transfer send controls out of their place: every control carries an id of the surface,
+    // once, with the kind that id has, and a channel and number that fit in a MIDI byte.
+    bool isAcceptableMap (const juce::ValueTree& map)
+    {
+        if (! map.hasType (Tags::map))
+            return false;
+
+        if (! CtMode::isLive (CtMode (map.getProperty (Tags::mode, juce::String()).toString())))
+            return false;
+
+        std::set<int> seen;
+
+        for (const auto& control : map.getChildWithName (Tags::controls))
+        {
+            int id = 0;
+
+            if (! readDecimal (control.getProperty (Tags::id), id) || ! CtKind::isValidId (id)
+                 || ! seen.insert (id).second)
+                return false;
+
+            if (control.hasProperty (Tags::kind)
+                 && control[Tags::kind].toString() != CtKind::slugForType (CtKind::kindOfId (id)))
+                return false;
+
+            int chan = 1, value = 0;
+
+            if (control.hasProperty (Tags::chan)
+                 && (! readDecimal (control[Tags::chan], chan) || chan < 1 || chan > 16))
+                return false;
+
+            if (control.hasProperty (Tags::value)
+                 && (! readDecimal (control[Tags::value], value) || value > 127))
+                return false;
+        }
+
+        return true;
+    }
+
+    void pauseTwoMilliseconds()
+    {
+        const timespec pause { 0, 2000000 };
+        nanosleep (&pause, nullptr);
+    }
+}
+
+//==============================================================================
+Kestal::Impl::Impl()  = default;
+Kestal::Impl::~Impl() = default;
+
+void Kestal::Impl::setCurrentMode (CtMode m)
+{
+    currentMode = m;
+    currentMap = CtMap (findMode (m));
+    modes.setProperty (currentProperty, CtMode::slugForType (m), nullptr);
+}
+
+juce::ValueTree Kestal::Impl::findMode (CtMode m) const
+{
+    return modes.getChildWithProperty (Tags::mode, CtMode::slugForType (m));
+}
+
+void Kestal::Impl::saveSettings()
+{
+    if (auto* file = settings.getCommonSettings (true))
+        if (modes.isValid())
+            file->setValue ("modes", modes.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader()));
+}
+
+//==============================================================================
+juce::String Kestal::settingsFolderName()
+{
+    const auto redirected = juce::SystemStats::getEnvironmentVariable ("KESTAL_SETTINGS_DIR", {});
+    return juce::File::isAbsolutePath (redirected) ? redirected : juce::String ("Fenzwerk/Kestal");
+}
+
+Kestal::Kestal()
+{
+    auto state = std::make_unique<Impl>();
+    state->settings.setStorageParameters (settingsOptions());
+    state->modes = juce::ValueTree (Tags::modes);
+
+    for (int m = 0; m < CtMode::numLiveModes; ++m)
+        state->modes.appendChild (CtMap (CtMode (m)).tree, nullptr);
+
+    state->setCurrentMode (0);
+    state->productId = 176;
+    impl = std::move (state);
+}
+
+Kestal::~Kestal()
+{
+    impl->saveSettings();
+    impl.reset();
+    clearSingletonInstance();
+}
+
+CtMode Kestal::getCurrCtMode() const
+{
+    return impl->currentMap.getCtMode();
+}
+
+//==============================================================================
+juce::Result Kestal::openFile (const juce::File& file)
+{
+    const auto failure = juce::Result::fail ("Could not load mapping data");
+
+    auto xml = juce::XmlDocument (file).getDocumentElement();
+
+    if (xml == nullptr)
+        return failure;
+
+    auto loaded = juce::ValueTree::fromXml (*xml);
+
+    if (! isAcceptableMap (loaded))
+        return failure;
+
+    const CtMode m (loaded.getProperty (Tags::mode, juce::String()).toString());
+
+    // A padded or unrecognised mode text reads as some mode; store that mode's own slug so the
+    // loaded map is found again as the map of the mode it replaced.
+    loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+
+    const int position = impl->modes.indexOf (impl->findMode (m));
+    impl->modes.removeChild (position, nullptr);
+    impl->modes.addChild (loaded, position, nullptr);
+
+    impl->setCurrentMode (CtMode (loaded.getProperty (Tags::mode).toString()));
+
+    if (m == 3)
+    {
+        const auto controls = loaded.getChildWithName (Tags::controls);
+
+        for (int id = 1; id <= CtKind::numControls; ++id)
+        {
+            juce::ValueTree control;
+
+            for (const auto& child : controls)
+                if ((int) child[Tags::id] == id)
+                {
+                    control = child;
+                    break;
+                }
+
+            const auto typeText = control[Tags::type].toString();
+            const int t = typeText == "cc" ? 1 : typeText == "pitch" ? 2 : 0;
+            const int nibble = typeNibbles[t];
+            const int chan = control.getProperty (Tags::chan, 1);
+            const int v = control.getProperty (Tags::value, 0);
+
+            ud[id - 1][0] = (uint8_t) nibble;
+            ud[id - 1][1] = (uint8_t) (((nibble * 16) | (chan - 1)) & 0xFF);
+            ud[id - 1][2] = (uint8_t) (v & 0xFF);
+        }
+    }
+
+    return juce::Result::ok();
+}
+
+juce::Result Kestal::saveCurrentMapping (const juce::File& file)
+{
+    if (! impl->currentMap.tree.isValid())
+        return juce::Result::fail ("Could not save current mapping to disk");
+
+    auto xml = impl->currentMap.tree.createXml();
+
+    if (xml == nullptr || ! xml->writeTo (file, juce::XmlElement::TextFormat()))
+        return juce::Result::fail ("Failed to write mapping file");
+
+    return juce::Result::ok();
+}
+
+//==============================================================================
+namespace
+{
+    struct ControlSorter
+    {
+        static int compareElements (const juce::ValueTree& a, const juce::ValueTree& b)
+        {
+            const int ia = a[Tags::id], ib = b[Tags::id];
+            return ia < ib ? -1 : (ib < ia ? 1 : 0);
+        }
+    };
+
+    // The type code that pass 1 carries, by kind and the entry's type nibble.
+    int typeCodeFor (int listIndex, int nibble)
+    {
+        switch (listIndex)
+        {
+            case 0:  return nibble == 0xB ? 2 : nibble == 0xC ? 3 : 0;   // buttons
+            case 1:
+            case 2:  return nibble == 0xB ? 2 : nibble == 0xE ? 1 : 0;   // knobs, jog wheel
+            default: return nibble == 0xE ? 1 : 0;                       // faders, master fader
+        }
+    }
+
+    juce::MidiMessage numberMessage (int listIndex, int v)
+    {
+        if (listIndex == 0)
+        {
+            if (v == 126)
+                return juce::MidiMessage (0x9F, 0x07, 0x0E);
+
+            return juce::MidiMessage (0x9F, ((v >> 4) & 0x0F) | 0x08, v & 0x0F);
+        }
+
+        return juce::MidiMessage (0x9F, (v & 0xFF) >> 4, v & 0x0F);
+    }
+}
+
+juce::Result Kestal::sendCurrentMapping()
+{
+    const int m = getCurrCtMode();
+    const auto& deviceName = impl->deviceName;
+
+    if (deviceName.isEmpty())
+        return juce::Result::fail ("No device selected");
+
+    const int index = fenz::MidiPorts::getOutputNames().indexOf (deviceName);
+
+    if (index < 0)
+        return juce::Result::fail (deviceName + ": device does not exist");
+
+    const auto* table = Defa::tableForMode (m);
+
+    // Only a map of a mode with a table and a transfer command can be sent; loading refuses any
+    // other, so this guards the tables rather than a case a user can reach.
+    if (table == nullptr)
+        return juce::Result::fail ("This mode's mapping cannot be sent");
+
+    auto output = fenz::MidiPorts::openOutput (index);
+
+    if (output == nullptr)
+        return juce::Result::fail (deviceName + ": could not open device");
+
+    juce::MidiBuffer buffer;
+    auto sendAlone = [&] (const juce::MidiMessage& message)
+    {
+        buffer.clear();
+        buffer.addEvent (message, 0);
+        output->sendBlockOfMessagesNow (buffer);
+        pauseTwoMilliseconds();
+    };
+
+    for (int j = 0; j < 32; ++j)
+        sendAlone (juce::MidiMessage (0x9F, j, 0));
+
+    output->sendMessageNow (deviceSysEx (familyId (impl->productId), m + 1));
+
+    // Five lists by kind: buttons (and any control of another or no kind), knobs, jog wheel,
+    // faders, master fader.
+    static const char* const continuousKinds[] = { "knob", "jog-wheel", "fader", "master-fader" };
+    juce::Array<juce::ValueTree> lists[5];
+
+    for (const auto& control : impl->currentMap.tree.getChildWithName (Tags::controls))
+    {
+        // A control outside the surface has no entry in the table and no place on the device.
+        if (! CtKind::isValidId (control[Tags::id]))
+            continue;
+
+        int list = 0;
+        const auto kind = control[Tags::kind].toString();
+
+        for (int k = 0; k < 4; ++k)
+            if (kind == continuousKinds[k])
+                list = k + 1;
+
+        lists[list].add (control);
+    }
+
+    ControlSorter sorter;
+
+    for (auto& list : lists)
+        if (list.size() > 1)
+            list.sort (sorter);
+
+    auto passOne = [&] (int listIndex)
+    {
+        for (const auto& control : lists[listIndex])
+        {
+            const auto* e = table[(int) control[Tags::id] - 1];
+            sendAlone (juce::MidiMessage (0x9F, e[1] & 0x0F, typeCodeFor (listIndex, e[0])));
+        }
+    };
+
+    auto passTwo = [&] (int listIndex)
+    {
+        for (const auto& control : lists[listIndex])
+            sendAlone (numberMessage (listIndex, control[Tags::value]));
+    };
+
+    passOne (0);
+    passTwo (0);
+
+    for (int k = 1; k < 5; ++k)
+        passOne (k);
+
+    for (int k = 1; k < 5; ++k)
+        passTwo (k);
+
+    output->sendMessageNow (juce::MidiMessage (0x9E, 0x7F, 0x7F));
+    output.reset();
+
+    return juce::Result::ok();
+}

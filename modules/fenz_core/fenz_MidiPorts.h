@@ -1,0 +1,57 @@
+#pragma once
+
+#include <juce_audio_devices/juce_audio_devices.h>
+#include <memory>
+
+namespace fenz
+{
+
+// An open MIDI output. Deleting it closes the port.
+class MidiOutputPort
+{
+public:
+    virtual ~MidiOutputPort() = default;
+    virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+    virtual void sendBlockOfMessagesNow (const juce::MidiBuffer& buffer) = 0;
+};
+
+// An open MIDI input that delivers to the callback given when it was opened, between start()
+// and stop(). Deleting it closes the port. The source handed to the callback may be null.
+class MidiInputPort
+{
+public:
+    virtual ~MidiInputPort() = default;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+};
+
+// A source of MIDI ports: the system's own devices, or a simulated device.
+class MidiPortProvider
+{
+public:
+    virtual ~MidiPortProvider() = default;
+    virtual juce::StringArray getOutputNames() = 0;
+    virtual juce::StringArray getInputNames() = 0;
+    /** index is a position in this provider's own output list; null when it cannot be opened. */
+    virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
+    virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) = 0;
+};
+
+// The one way the whole program lists and opens MIDI ports. The port lists are the system
+// provider's ports followed by those of every added provider, in the order they were added;
+// a position in a list is what the open functions take.
+namespace MidiPorts
+{
+    juce::StringArray getOutputNames();
+    juce::StringArray getInputNames();
+    std::unique_ptr<MidiOutputPort> openOutput (int index);
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback);
+
+    /** Replaces the system provider (JUCE's MIDI devices by default); null restores it. */
+    void setSystemProvider (MidiPortProvider* provider);
+    /** Adds a provider behind the system's; it is not owned and must be removed before it dies. */
+    void addProvider (MidiPortProvider* provider);
+    void removeProvider (MidiPortProvider* provider);
+}
+
+} // namespace fenz

@@ -1,0 +1,249 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fenz_MidiPorts.h"
+
+#include <optional>
+#include <vector>
+
+using namespace fenz;
+using ::testing::ElementsAre;
+
+namespace
+{
+
+// A provider with fixed port lists whose ports tell which provider opened them, and at which
+// of its own positions.
+class FakeProvider : public MidiPortProvider
+{
+public:
+    FakeProvider (juce::String providerName, juce::StringArray outs, juce::StringArray ins)
+        : name (std::move (providerName)), outputs (std::move (outs)), inputs (std::move (ins)) {}
+
+    struct Output : MidiOutputPort
+    {
+        Output (juce::String o, int i) : opener (std::move (o)), index (i) {}
+        void sendMessageNow (const juce::MidiMessage&) override {}
+        void sendBlockOfMessagesNow (const juce::MidiBuffer&) override {}
+        juce::String opener;
+        int index;
+    };
+
+    struct Input : MidiInputPort
+    {
+        Input (juce::String o, int i, juce::MidiInputCallback& cb) : opener (std::move (o)), index (i), callback (&cb) {}
+        void start() override {}
+        void stop() override {}
+        juce::String opener;
+        int index;
+        juce::MidiInputCallback* callback;
+    };
+
+    juce::StringArray getOutputNames() override  { return outputs; }
+    juce::StringArray getInputNames() override   { return inputs; }
+
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override
+    {
+        ++numOpens;
+
+        if (refuse || ! juce::isPositiveAndBelow (index, outputs.size()))
+            return nullptr;
+
+        return std::make_unique<Output> (name, index);
+    }
+
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override
+    {
+        ++numOpens;
+
+        if (refuse || ! juce::isPositiveAndBelow (index, inputs.size()))
+            return nullptr;
+
+        return std::make_unique<Input> (name, index, callback);
+    }
+
+    juce::String name;
+    juce::StringArray outputs, inputs;
+    bool refuse = false;
+    int numOpens = 0;
+};
+
+struct NullCallback : juce::MidiInputCallback
+{
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+};
+
+std::vector<juce::String> toVector (const juce::StringArray& names)
+{
+    return { names.begin(), names.end() };
+}
+
+// Which provider, and which of its positions, a combined-list position was routed to.
+struct Route
+{
+    juce::String opener;
+    int index;
+    bool operator== (const Route& other) const  { return opener == other.opener && index == other.index; }
+};
+
+void PrintTo (const Route& r, std::ostream* os)  { *os << r.opener << "#" << r.index; }
+
+class MidiPortsTest : public ::testing::Test
+{
+protected:
+    FakeProvider system { "system", { "Sys Out A", "Sys Out B" }, { "Sys In" } };
+    FakeProvider first  { "first",  { "First Out" }, { "First In A", "First In B" } };
+    FakeProvider second { "second", { "Second Out A", "Second Out B" }, { "Second In" } };
+    NullCallback callback;
+
+    void SetUp() override
+    {
+        MidiPorts::setSystemProvider (&system);
+        MidiPorts::addProvider (&first);
+        MidiPorts::addProvider (&second);
+    }
+
+    void TearDown() override
+    {
+        MidiPorts::removeProvider (&first);
+        MidiPorts::removeProvider (&second);
+        MidiPorts::setSystemProvider (nullptr);
+    }
+
+    std::optional<Route> outputRoute (int index)
+    {
+        auto port = MidiPorts::openOutput (index);
+
+        if (port == nullptr)
+            return std::nullopt;
+
+        auto& fake = dynamic_cast<FakeProvider::Output&> (*port);
+        return Route { fake.opener, fake.index };
+    }
+
+    std::optional<Route> inputRoute (int index)
+    {
+        auto port = MidiPorts::openInput (index, callback);
+
+        if (port == nullptr)
+            return std::nullopt;
+
+        auto& fake = dynamic_cast<FakeProvider::Input&> (*port);
+        EXPECT_EQ (fake.callback, &callback);
+        return Route { fake.opener, fake.index };
+    }
+
+    int totalOpens() const  { return system.numOpens + first.numOpens + second.numOpens; }
+};
+
+} // namespace
+
+TEST_F (MidiPortsTest, ListsSystemPortsFirstThenEachProviderInTheOrderAdded)
+{
+    EXPECT_THAT (toVector (MidiPorts::getOutputNames()),
+                 ElementsAre ("Sys Out A", "Sys Out B", "First Out", "Second Out A", "Second Out B"));
+    EXPECT_THAT (toVector (MidiPorts::getInputNames()),
+                 ElementsAre ("Sys In", "First In A", "First In B", "Second In"));
+}
+
+TEST_F (MidiPortsTest, OpensThePortAtACombinedPositionThroughItsOwnProvider)
+{
+    const std::vector<Route> outputs { { "system", 0 }, { "system", 1 }, { "first", 0 }, { "second", 0 }, { "second", 1 } };
+    const std::vector<Route> inputs  { { "system", 0 }, { "first", 0 }, { "first", 1 }, { "second", 0 } };
+
+    for (int i = 0; i < (int) outputs.size(); ++i)
+        EXPECT_EQ (outputRoute (i), outputs[(size_t) i]) << "output " << i;
+
+    for (int i = 0; i < (int) inputs.size(); ++i)
+        EXPECT_EQ (inputRoute (i), inputs[(size_t) i]) << "input " << i;
+}
+
+TEST_F (MidiPortsTest, PositionsOutsideTheListOpenNothingAndAskNoProvider)
+{
+    for (int index : { -1, 5, 100 })
+        EXPECT_EQ (MidiPorts::openOutput (index), nullptr) << index;
+
+    for (int index : { -1, 4, 100 })
+        EXPECT_EQ (MidiPorts::openInput (index, callback), nullptr) << index;
+
+    EXPECT_EQ (totalOpens(), 0);
+}
+
+TEST_F (MidiPortsTest, AProviderThatCannotOpenItsPortGivesNull)
+{
+    first.refuse = true;
+    EXPECT_EQ (MidiPorts::openOutput (2), nullptr);
+    EXPECT_EQ (MidiPorts::openInput (1, callback), nullptr);
+    EXPECT_EQ (first.numOpens, 2);
+}
+
+TEST_F (MidiPortsTest, RemovingAProviderMovesTheLaterOnesUp)
+{
+    MidiPorts::removeProvider (&first);
+
+    EXPECT_THAT (toVector (MidiPorts::getOutputNames()),
+                 ElementsAre ("Sys Out A", "Sys Out B", "Second Out A", "Second Out B"));
+    EXPECT_EQ (outputRoute (2), (Route { "second", 0 }));
+    EXPECT_EQ (inputRoute (1), (Route { "second", 0 }));
+    EXPECT_EQ (MidiPorts::openOutput (4), nullptr);
+}
+
+TEST_F (MidiPortsTest, AddingAProviderTwiceListsItOnceAndRemovingAStrangerChangesNothing)
+{
+    MidiPorts::addProvider (&first);
+    FakeProvider stranger { "stranger", { "Stranger" }, {} };
+    MidiPorts::removeProvider (&stranger);
+    MidiPorts::addProvider (nullptr);
+
+    EXPECT_THAT (toVector (MidiPorts::getOutputNames()),
+                 ElementsAre ("Sys Out A", "Sys Out B", "First Out", "Second Out A", "Second Out B"));
+}
+
+TEST_F (MidiPortsTest, AnEmptySystemProviderLeavesOnlyTheAddedPorts)
+{
+    FakeProvider none { "none", {}, {} };
+    MidiPorts::setSystemProvider (&none);
+
+    EXPECT_THAT (toVector (MidiPorts::getOutputNames()),
+                 ElementsAre ("First Out", "Second Out A", "Second Out B"));
+    EXPECT_EQ (outputRoute (0), (Route { "first", 0 }));
+    EXPECT_EQ (inputRoute (2), (Route { "second", 0 }));
+}
+
+// Whatever devices the machine has, the restored system provider lists them first and the
+// added providers still follow.
+TEST_F (MidiPortsTest, ClearingTheReplacementRestoresTheSystemsOwnDevices)
+{
+    MidiPorts::setSystemProvider (nullptr);
+
+    const auto outputs = MidiPorts::getOutputNames();
+    const auto inputs = MidiPorts::getInputNames();
+    ASSERT_GE (outputs.size(), 3);
+    ASSERT_GE (inputs.size(), 3);
+
+    EXPECT_EQ (outputs[outputs.size() - 3], "First Out");
+    EXPECT_EQ (outputRoute (outputs.size() - 3), (Route { "first", 0 }));
+    EXPECT_EQ (inputs[inputs.size() - 3], "First In A");
+    EXPECT_EQ (inputRoute (inputs.size() - 1), (Route { "second", 0 }));
+    EXPECT_EQ (system.numOpens, 0);
+}
+
+#if JUCE_LINUX
+// Without a sequencer libasound would complain on stderr every time the ports are listed.
+TEST (SystemMidiPorts, ListingAndOpeningWriteNothingToStandardError)
+{
+    NullCallback callback;
+
+    ::testing::internal::CaptureStderr();
+    const auto outputs = MidiPorts::getOutputNames();
+    const auto inputs = MidiPorts::getInputNames();
+    auto output = MidiPorts::openOutput (0);
+    auto input = MidiPorts::openInput (0, callback);
+    output.reset();
+    input.reset();
+    const auto written = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_THAT (written, ::testing::Not (::testing::HasSubstr ("ALSA lib")));
+    EXPECT_THAT (written, ::testing::Not (::testing::HasSubstr ("cannot open")));
+}
+#endif

@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+#include <cstring>
+#include "Arrays.h"
+#include "UdMode.h"
+#include "KestalFixture.h"
+#include "ExpectedDefaults.h"
+
+namespace
+{
+    juce::String treeText (const juce::ValueTree& tree)
+    {
+        return tree.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
+    }
+
+    // Everything a refused file must leave as it was.
+    struct Snapshot
+    {
+        explicit Snapshot (Kestal& k)
+            : modes (treeText (k.impl->modes)), currentMode (k.impl->currentMode),
+              currentMap (k.impl->currentMap.tree)
+        {
+            std::memcpy (userTable, ud, sizeof (ud));
+        }
+
+        void expectUnchanged (Kestal& k) const
+        {
+            EXPECT_EQ (treeText (k.impl->modes), modes);
+            EXPECT_EQ (k.impl->currentMode, currentMode);
+            EXPECT_EQ (k.impl->currentMap.tree, currentMap);
+            EXPECT_EQ (std::memcmp (userTable, ud, sizeof (ud)), 0);
+        }
+
+        juce::String modes;
+        int currentMode;
+        juce::ValueTree currentMap;
+        DefaultTable userTable;
+    };
+
+    // The mapping file of a map as the format prescribes it, built line by line.
+    juce::String expectedFileText (const juce::String& slug, const juce::String& name,
+                                   const std::function<expected::Assignment (int)>& assignment)
+    {
+        static const char* const kinds[] = { "button", "knob", "jog-wheel", "fader", "master-fader" };
+        juce::String text;
+        text << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n"
+             << "<map mode=\"" << slug << "\" name=\"" << name << "\">\r\n"
+             << "  <controls>\r\n";
+
+        for (int id = 1; id <= 108; ++id)
+        {
+            const auto a = assignment (id);
+            text << "    <control id=\"" << id << "\" kind=\"" << kinds[CtKind::kindOfId (id)]
+                 << "\" type=\"" << a.type << "\" chan=\"" << a.chan << "\" value=\"" << a.value << "\"/>\r\n";
+        }
+
+        text << "  </controls>\r\n</map>\r\n";
+        return text;
+    }
+
+    juce::String mapFile (const juce::String& rootAndMode, const juce::String& controls,
+                          const juce::String& root = "map")
+    {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root + " " + rootAndMode
+             + "><controls>" + controls + "</controls></" + root + ">\n";
+    }
+
+    juce::String control (int id, const juce::String& kind, const juce::String& type, int chan, int value)
+    {
+        return "<control id=\"" + juce::String (id) + "\" kind=\"" + kind + "\" type=\"" + type
+             + "\" chan=\"" + juce::String (chan) + "\" value=\"" + juce::String (value) + "\"/>";
+    }
+
+    struct KestalObject : public KestalFixture
+    {
+        juce::File write (const juce::String& text)
+        {
+            auto file = folder.getFile().getNonexistentChildFile ("map", ".pelto");
+            folder.getFile().createDirectory();
+            file.replaceWithText (text);
+            return file;
+        }
+
+        juce::TemporaryFile folder { "kestal-maps" };
+
+        ~KestalObject() override { folder.getFile().deleteRecursively(); }
+    };
+
+    //==============================================================================
+    TEST_F (KestalObject, StartsWithTheFourDefaultMapsAndMcpCurrent)
+    {
+        auto& s = state();
+        ASSERT_EQ (s.modes.getNumChildren(), 4);
+        EXPECT_TRUE (s.modes.hasType (Tags::modes));
+
+        for (int m = 0; m < 4; ++m)
+            EXPECT_EQ (s.modes.getChild (m)[Tags::mode].toString(), CtMode::slugForType (m));
+
+        EXPECT_EQ (s.modes["current"].toString(), "mackie");
+        EXPECT_EQ (s.currentMap.tree, s.modes.getChild (0));   // the node itself, not a copy
+        EXPECT_EQ (s.productId, 176);
+        EXPECT_EQ (s.currentMode, 0);
+        EXPECT_TRUE (s.deviceName.isEmpty());
+        EXPECT_EQ ((int) kestal->getCurrCtMode(), 0);
+    }
+
+    TEST_F (KestalObject, SwitchingModesKeepsEveryMapsEdits)
+    {
+        auto& s = state();
+        s.currentMap.getControl (7).setProperty (Tags::value, 99, nullptr);
+
+        s.setCurrentMode (2);
+        EXPECT_EQ (s.currentMap.tree, s.modes.getChild (2));
+        EXPECT_EQ (s.modes["current"].toString(), "pro-tools");
+        EXPECT_EQ ((int) kestal->getCurrCtMode(), 2);
+
+        s.setCurrentMode (0);
+        EXPECT_EQ ((int) s.currentMap.getControl (7)[Tags::value], 99);
+    }
+
+    TEST_F (KestalObject, AModeWithoutAMapLeavesNoCurrentMap)
+    {
+        state().setCurrentMode (5);
+        EXPECT_FALSE (state().currentMap.tree.isValid());
+        EXPECT_EQ (state().modes["current"].toString(), "samplitude");
+        EXPECT_EQ ((int) kestal->getCurrCtMode(), 0);
+        EXPECT_FALSE (state().findMode (5).isValid());
+    }
+
+    //==============================================================================
+    TEST_F (KestalObject, SavesTheMapInTheMappingFileFormat)
+    {
+        struct Case { int mode; std::function<expected::Assignment (int)> assignment; };
+
+        for (const auto& c : { Case { 0, expected::mcpDefault }, Case { 1, expected::logicDefault },
+                               Case { 2, expected::huiDefault }, Case { 3, expected::mcpDefault } })
+        {
+            state().setCurrentMode (c.mode);
+            auto file = folder.getFile().getChildFile ("saved.pelto");
+            folder.getFile().createDirectory();
+
+            ASSERT_TRUE (kestal->saveCurrentMapping (file).wasOk());
+
+            juce::MemoryBlock bytes;
+            ASSERT_TRUE (file.loadFileAsData (bytes));
+            EXPECT_EQ (bytes.toString(), expectedFileText (CtMode::slugForType (c.mode),
+                                                           CtMode::nameForType (c.mode), c.assignment))
+                << "mode " << c.mode;
+        }
+    }
+
+    TEST_F (KestalObject, SaveLoadAndSaveAgainGiveTheSameBytes)
+    {
+        for (int m : { 1, 3 })
+        {
+            state().setCurrentMode (m);
+            state().currentMap.getControl (42).setProperty (Tags::value, 17, nullptr);
+            state().currentMap.getControl (93).setProperty (Tags::chan, 4, nullptr);
+
+            auto first = folder.getFile().getChildFile ("first.pelto");
+            auto second = folder.getFile().getChildFile ("second.pelto");
+            folder.getFile().createDirectory();
+
+            ASSERT_TRUE (kestal->saveCurrentMapping (first).wasOk());
+            state().setCurrentMode (0);
+            ASSERT_TRUE (kestal->openFile (first).wasOk());
+            EXPECT_EQ (state().currentMode, m);
+            ASSERT_TRUE (kestal->saveCurrentMapping (second).wasOk());
+
+            juce::MemoryBlock a, b;
+            first.loadFileAsData (a);
+            second.loadFileAsData (b);
+            EXPECT_EQ (a, b) << "mode " << m;
+        }
+    }
+
+    TEST_F (KestalObject, ASaveThatCannotBeWrittenFails)
+    {
+        // A folder that does not exist, and a target that is a folder with something in it.
+        const auto occupied = folder.getFile().getChildFile ("occupied");
+        occupied.getChildFile ("inside").create();
+
+        for (auto target : { folder.getFile().getChildFile ("missing-folder/map.pelto"), occupied })
+        {
+            auto result = kestal->saveCurrentMapping (target);
+            EXPECT_TRUE (result.failed()) << target.getFullPathName();
+            EXPECT_EQ (result.getErrorMessage(), "Failed to write mapping file");
+        }
+        EXPECT_TRUE (occupied.getChildFile ("inside").existsAsFile());
+
+        state().currentMap = CtMap (juce::ValueTree());
+        auto untouched = folder.getFile().getChildFile ("untouched.pelto");
+        auto result = kestal->saveCurrentMapping (untouched);
+        EXPECT_EQ (result.getErrorMessage(), "Could not save current mapping to disk");
+        EXPECT_FALSE (untouched.exists());
+    }
+
+    //==============================================================================
+    TEST_F (KestalObject, LoadingReplacesTheMapOfTheFilesModeInPlace)
+    {
+        const auto otherMaps = [this] { return treeText (state().modes.getChild (0)) + treeText (state().modes.getChild (2))
+                                                 + treeText (state().modes.getChild (3)); };
+        const auto before = otherMaps();
+        DefaultTable userTable;
+        std::memcpy (userTable, ud, sizeof (ud));
+
+        auto file = write (mapFile ("mode=\"logic\" name=\"Logic\"", control (49, "button", "note", 1, 33)));
+
+        for (int load = 0; load < 2; ++load)
+        {
+            ASSERT_TRUE (kestal->openFile (file).wasOk());
+
+            ASSERT_EQ (state().modes.getNumChildren(), 4);
+            EXPECT_EQ (state().modes.getChild (1)[Tags::mode].toString(), "logic");
+            EXPECT_EQ (state().modes.getChild (1).getChildWithName (Tags::controls).getNumChildren(), 1);
+            EXPECT_EQ (state().currentMode, 1);
+            EXPECT_EQ (state().currentMap.tree, state().modes.getChild (1));
+            EXPECT_EQ (state().modes["current"].toString(), "logic");
+            EXPECT_EQ (otherMaps(), before);
+            EXPECT_EQ (std::memcmp (userTable, ud, sizeof (ud)), 0);
+        }
+
+        // Numbers come back as text, and read as the same numbers.
+        EXPECT_EQ ((int) state().currentMap.getControl (49)[Tags::value], 33);
+        EXPECT_EQ (Defa::getMsVal (49), 71);
+    }
+
+    TEST_F (KestalObject, AMissingPaddedOrUnknownModeTextLoadsAsThatModeAndBecomesCurrent)
+    {
+        struct Case { const char* attributes; int mode; };
+
+        for (auto c : { Case { "name=\"x\"", 0 }, Case { "mode=\" logic \"", 1 },
+                        Case { "mode=\"Logic\"", 0 }, Case { "mode=\"\tuser-defined\"", 3 } })
+        {
+            state().setCurrentMode (2);
+            ASSERT_TRUE (kestal->openFile (write (mapFile (c.attributes, control (1, "button", "cc", 2, 5)))).wasOk())
+                << c.attributes;
+
+            EXPECT_EQ (state().currentMode, c.mode) << c.attributes;
+            ASSERT_TRUE (state().currentMap.tree.isValid()) << c.attributes;
+            EXPECT_EQ (state().currentMap.tree, state().modes.getChild (c.mode)) << c.attributes;
+            EXPECT_EQ (state().currentMap.tree[Tags::mode].toString(), CtMode::slugForType (c.mode));
+            EXPECT_EQ ((int) state().currentMap.getControl (1)[Tags::value], 5);
+            EXPECT_EQ (state().modes.getNumChildren(), 4);
+        }
+    }
+
+    TEST_F (KestalObject, LoadingAUserDefinedFileRebuildsTheUserTable)
+    {
+        const auto controls = control (1, "button", "cc", 3, 64)
+                            + control (2, "button", "pitch", 16, 127)
+                            + control (3, "button", "bogus", 5, 10)
+                            + control (100, "fader", "note", 2, 0)
+                            + "<control id=\"4\" kind=\"button\"/>";   // type, chan and value missing
+
+        ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"user-defined\"", controls))).wasOk());
+        EXPECT_EQ (state().currentMode, 3);
+
+        struct Entry { int id, b0, b1, b2; };
+
+        for (auto e : { Entry { 1, 0xB, 0xB2, 64 }, Entry { 2, 0xE, 0xEF, 127 }, Entry { 3, 0x9, 0x94, 10 },
+                        Entry { 100, 0x9, 0x91, 0 }, Entry { 4, 0x9, 0x90, 0 },
+                        // Controls the file does not hold become notes on channel 1, number 0.
+                        Entry { 5, 0x9, 0x90, 0 }, Entry { 91, 0x9, 0x90, 0 }, Entry { 108, 0x9, 0x90, 0 } })
+        {
+            EXPECT_EQ (ud[e.id - 1][0], e.b0) << e.id;
+            EXPECT_EQ (ud[e.id - 1][1], e.b1) << e.id;
+            EXPECT_EQ (ud[e.id - 1][2], e.b2) << e.id;
+        }
+    }
+
+    TEST_F (KestalObject, AFileWithControlsMissingStillLoads)
+    {
+        ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"pro-tools\"", {}))).wasOk());
+        EXPECT_EQ (state().currentMode, 2);
+        EXPECT_FALSE (state().currentMap.getControl (1).isValid());
+    }
+
+    TEST_F (KestalObject, RefusedFilesChangeNothing)
+    {
+        struct Case { const char* why; juce::String text; };
+
+        const juce::String good = control (1, "button", "note", 1, 0);
+        const Case cases[] = {
+            { "not XML",                "this is not a mapping" },
+            { "empty file",             "" },
+            { "another root element",   mapFile ("mode=\"logic\"", good, "modes") },
+            { "a mode without a table", mapFile ("mode=\"cubase\"", good) },
+            { "another mode slug",      mapFile ("mode=\"bitwig\"", good) },
+            { "id 0",                   mapFile ("mode=\"logic\"", control (0, "button", "note", 1, 0)) },
+            { "id 109",                 mapFile ("mode=\"logic\"", control (109, "button", "note", 1, 0)) },
+            { "negative id",            mapFile ("mode=\"logic\"", control (-1, "button", "note", 1, 0)) },
+            { "id that is no number",   mapFile ("mode=\"logic\"", "<control id=\"one\" kind=\"button\"/>") },
+            { "id missing",             mapFile ("mode=\"logic\"", "<control kind=\"button\"/>") },
+            { "repeated id",            mapFile ("mode=\"user-defined\"", good + control (1, "button", "cc", 2, 3)) },
+            { "channel 0",              mapFile ("mode=\"user-defined\"", control (5, "button", "note", 0, 0)) },
+            { "channel 17",             mapFile ("mode=\"user-defined\"", control (5, "button", "note", 17, 0)) },
+            { "number 128",             mapFile ("mode=\"logic\"", control (5, "button", "note", 1, 128)) },
+            { "negative number",        mapFile ("mode=\"logic\"", control (5, "button", "note", 1, -1)) },
+            { "number that is no number", mapFile ("mode=\"logic\"", "<control id=\"5\" kind=\"button\" value=\"x\"/>") },
+            { "kind of another control", mapFile ("mode=\"mackie\"", control (91, "button", "cc", 1, 16)) },
+        };
+
+        state().setCurrentMode (3);
+        ud[10][2] = 42;
+        const Snapshot before (*kestal);
+
+        for (const auto& c : cases)
+        {
+            auto result = kestal->openFile (write (c.text));
+            EXPECT_TRUE (result.failed()) << c.why;
+            EXPECT_EQ (result.getErrorMessage(), "Could not load mapping data") << c.why;
+            before.expectUnchanged (*kestal);
+        }
+
+        auto result = kestal->openFile (folder.getFile().getChildFile ("does-not-exist.pelto"));
+        EXPECT_EQ (result.getErrorMessage(), "Could not load mapping data");
+        before.expectUnchanged (*kestal);
+    }
+
+    //==============================================================================
+    TEST_F (KestalObject, WritesAllMapsIntoTheSettingsFileWhenDeleted)
+    {
+        state().setCurrentMode (1);
+        state().currentMap.getControl (12).setProperty (Tags::value, 88, nullptr);
+        const auto modesText = treeText (state().modes);
+
+        const auto folderName = Kestal::settingsFolderName();
+        ASSERT_TRUE (juce::File::isAbsolutePath (folderName));
+        const auto settingsFile = juce::File (folderName).getChildFile ("Kestal.conf");
+        settingsFile.deleteFile();
+
+        Kestal::deleteInstance();
+        ASSERT_TRUE (settingsFile.existsAsFile());
+
+        juce::PropertiesFile::Options options;
+        options.storageFormat = juce::PropertiesFile::storeAsCompressedBinary;
+        juce::PropertiesFile written (settingsFile, options);
+
+        EXPECT_EQ (written.getAllProperties().size(), 1);
+        const auto stored = written.getValue ("modes");
+        EXPECT_EQ (stored, modesText);
+        EXPECT_FALSE (stored.containsChar ('\n'));
+        EXPECT_FALSE (stored.startsWith ("<?xml"));
+
+        // The object is never made again in the same run.
+        EXPECT_EQ (Kestal::getInstance(), nullptr);
+        EXPECT_EQ (Kestal::getInstanceWithoutCreating(), nullptr);
+    }
+}
+
+// Without the fixture: the settings of an earlier run must not be read back.
+TEST (KestalStartUp, IgnoresTheSettingsFileOfAnEarlierRun)
+{
+    const auto settingsFile = juce::File (Kestal::settingsFolderName()).getChildFile ("Kestal.conf");
+    settingsFile.getParentDirectory().createDirectory();
+    {
+        juce::PropertiesFile::Options options;
+        options.storageFormat = juce::PropertiesFile::storeAsCompressedBinary;
+        juce::PropertiesFile earlier (settingsFile, options);
+        earlier.setValue ("modes", "<modes current=\"logic\"><map mode=\"mackie\" name=\"MCP\"/></modes>");
+        ASSERT_TRUE (earlier.save());
+    }
+
+    auto* kestal = Kestal::getInstance();
+    ASSERT_NE (kestal, nullptr);
+    EXPECT_EQ (kestal->impl->currentMode, 0);
+    EXPECT_EQ (kestal->impl->modes.getNumChildren(), 4);
+    EXPECT_EQ (kestal->impl->currentMap.getControl (108)[Tags::type].toString(), "pitch");
+    Kestal::deleteInstance();
+}

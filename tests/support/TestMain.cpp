@@ -1,0 +1,27 @@
+#include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
+
+// Every test program runs with the framework initialised, as the application does, so that
+// message-thread code, value trees and components behave as they do in the editor. The mapping
+// object's settings file goes to a folder of the test's own, never to the user's or the system's.
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+
+    juce::TemporaryFile settingsFolder ("kestal-settings");
+
+    if (juce::SystemStats::getEnvironmentVariable ("KESTAL_SETTINGS_DIR", {}).isEmpty())
+    {
+        settingsFolder.getFile().createDirectory();
+        setenv ("KESTAL_SETTINGS_DIR", settingsFolder.getFile().getFullPathName().toRawUTF8(), 1);
+    }
+
+    int result = 0;
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        result = RUN_ALL_TESTS();
+    }
+
+    settingsFolder.getFile().deleteRecursively();
+    return result;
+}
