@@ -1,0 +1,137 @@
+#pragma once
+
+#include "fenz_MidiPorts.h"
+#include "fenz_Product.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace fenz
+{
+
+// A simulated control surface, main unit or extender, for tests and for running the editor
+// without hardware. It shows one MIDI output and one MIDI input of the same name through
+// MidiPorts, records every message it receives, and takes a mapping transfer into the mode it
+// addresses exactly as the device does, refusing anything that does not fit.
+//
+// Constructing one does not make its ports visible; install() does, and the destructor takes
+// them away again. All operations may be called from any thread.
+class VirtualSurface : public MidiPortProvider
+{
+public:
+    enum class Model { tamrel, ostrel };
+
+    static constexpr int numModes = 4;
+    static constexpr int numControls = 108;
+
+    // What the surface holds for one control.
+    struct ControlAssignment
+    {
+        int type = 0;      // 0 note, 1 pitch bend, 2 control change, 3 program change
+        int channel = 1;   // 1 to 16
+        int number = 0;    // 0 to 127
+
+        bool operator== (const ControlAssignment& other) const noexcept
+        {
+            return type == other.type && channel == other.channel && number == other.number;
+        }
+
+        bool operator!= (const ControlAssignment& other) const noexcept  { return ! operator== (other); }
+    };
+
+    // A whole mode's assignment; element id - 1 belongs to control id (1 to 108).
+    using Assignment = std::array<ControlAssignment, numControls>;
+
+    // One line of the record: a message the surface received, or a note of its own.
+    struct Entry
+    {
+        juce::int64 microseconds = 0;    // arrival time, counted from the surface's creation
+        std::vector<juce::uint8> bytes;  // the message as received; empty for a note
+        juce::String note;               // "# ..." for a note; empty for a message
+
+        bool isNote() const noexcept  { return note.isNotEmpty(); }
+
+        // The line as the log file has it, without the line end: the time, a tab and the bytes
+        // in upper-case hex separated by blanks; a note as it is.
+        juce::String toLogLine() const;
+    };
+
+    explicit VirtualSurface (Model model);
+    ~VirtualSurface() override;
+
+    // When KESTAL_VIRTUAL_SURFACE is "tamrel" or "ostrel", creates a surface of that model,
+    // installs it and returns it; when KESTAL_VIRTUAL_SURFACE_LOG names a file as well, the
+    // surface appends its record to that file. Null when no surface is asked for.
+    static std::unique_ptr<VirtualSurface> installFromEnvironment();
+
+    Model getModel() const noexcept                 { return model; }
+    Product::PID getProductId() const noexcept;
+    juce::String getPortName() const;
+
+    // Adds the surface to MidiPorts, or takes it away; doing either twice changes nothing.
+    void install();
+    void uninstall();
+    bool isInstalled() const noexcept               { return installed; }
+
+    // From now on every record line is appended to this file as well; an empty File stops it.
+    void setLogFile (const juce::File& file);
+
+    //==============================================================================
+    // Misbehaviour, for tests of the host's error paths.
+
+    // openOutput gives null, as for a port that is listed but cannot be opened.
+    void setRefusesToOpenOutput (bool shouldRefuse) noexcept  { refuseOutput = shouldRefuse; }
+    void setRefusesToOpenInput (bool shouldRefuse) noexcept   { refuseInput = shouldRefuse; }
+    // The surface lists no ports at all, as if unplugged; ports already open stay open.
+    void setHidesPorts (bool shouldHide) noexcept             { hidePorts = shouldHide; }
+
+    //==============================================================================
+    // Delivers a message to the callback of every started input port, on the calling thread.
+    void sendToHost (const juce::MidiMessage& message);
+
+    //==============================================================================
+    std::vector<Entry> getRecord() const;
+    // The received messages only, in order, without times and notes.
+    std::vector<std::vector<juce::uint8>> getReceivedMessages() const;
+    // The notes only, in order.
+    juce::StringArray getNotes() const;
+    // Forgets the record; what the surface holds and its counts stay.
+    void clearRecord();
+
+    // The assignment last taken for mode 0 to 3; none until a transfer for it was taken.
+    std::optional<Assignment> getAssignment (int mode) const;
+    int getNumTransfersTaken() const;
+    int getNumTransfersRefused() const;
+
+    //==============================================================================
+    juce::StringArray getOutputNames() override;
+    juce::StringArray getInputNames() override;
+    std::unique_ptr<MidiOutputPort> openOutput (int index) override;
+    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override;
+
+private:
+    struct Link;
+    struct MappingReceiver;
+    class OutputPort;
+    class InputPort;
+
+    // Everything the MIDI threads and the accessors share; open ports keep it alive, so that a
+    // port outliving the surface is merely disconnected.
+    std::shared_ptr<Link> link;
+
+    const Model model;
+    const juce::int64 startTicks;
+    std::atomic<bool> installed { false }, refuseOutput { false }, refuseInput { false }, hidePorts { false };
+
+    void receive (const juce::MidiMessage& message);   // link's lock held
+    void addEntry (Entry entry);                        // link's lock held
+    void addNote (const juce::String& text);            // link's lock held
+    juce::int64 microsecondsNow() const;
+
+    JUCE_DECLARE_NON_COPYABLE (VirtualSurface)
+};
+
+} // namespace fenz
