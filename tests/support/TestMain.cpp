@@ -16,6 +16,11 @@ int main (int argc, char** argv)
         setenv ("KESTAL_SETTINGS_DIR", settingsFolder.getFile().getFullPathName().toRawUTF8(), 1);
     }
 
+    // Seen as a standalone application, the framework handles X errors itself, as it does in
+    // the editor; otherwise Xlib's default handler ends the process at the first one, and an X
+    // server without a window manager (the tests' virtual one) raises them for every window.
+    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
+
     int result = 0;
     {
         juce::ScopedJuceInitialiser_GUI juce;

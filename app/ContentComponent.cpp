@@ -1,0 +1,599 @@
+#include "ContentComponent.h"
+#include "AboutComponent.h"
+#include "Arrays.h"
+#include "DeviceSelectComponent.h"
+#include "Kestal.h"
+#include "KestalPictures.h"
+#include "UdMode.h"
+#include "fenz_Product.h"
+#include "fenz_StringJoin.h"
+
+namespace
+{
+    Kestal::Impl& kestalState() { return *Kestal::getInstance()->impl; }
+
+    const juce::String aboutTitle { "About Tamrel/Ostrel Pelto" };
+
+    constexpr int mainUnitWidth = 1010, extenderWidth = 760;
+
+    // The type nibbles a control's message-type box offers, in item order.
+    const int buttonNibbles[]     = { 9, 11, 12 };
+    const int continuousNibbles[] = { 11, 14 };
+
+    // Position of a type nibble in the control's list of types; a nibble the list lacks reads
+    // as the first type.
+    int typeChoiceOf (bool isButton, int nibble)
+    {
+        const int* list = isButton ? buttonNibbles : continuousNibbles;
+        const int count = isButton ? 3 : 2;
+
+        for (int i = 0; i < count; ++i)
+            if (list[i] == nibble)
+                return i;
+
+        return 0;
+    }
+
+    juce::File runFileChooser (bool forSaving)
+    {
+        juce::FileChooser chooser (forSaving ? "Save Mapping" : "Load Mapping", juce::File(), "*.pelto", true, false, nullptr);
+
+        if (forSaving ? chooser.browseForFileToSave (true) : chooser.browseForFileToOpen())
+            return chooser.getResult();
+
+        return {};
+    }
+
+    void showProblem (const juce::String& title, const juce::String& text)
+    {
+        juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon, title, text);
+    }
+}
+
+juce::String findSurfaceOutput()
+{
+    for (const auto& name : DeviceSelectHelper::listedDeviceNames())
+    {
+        const auto pid = fenz::Product::fromDeviceName (name);
+
+        if (pid == 176 || pid == 177)
+            return name;
+    }
+
+    return {};
+}
+
+//==============================================================================
+ContentComponent::ContentComponent()
+{
+    tooltipWindow.setMillisecondsBeforeTipAppears (0);
+    browseForMappingFile = runFileChooser;
+
+    for (int m = 0; m < CtMode::numLiveModes; ++m)
+        modeBox.addItem (juce::String (m + 1) + ") " + CtMode::nameForType (m), m + 1);
+
+    modeBox.setSelectedItemIndex (Kestal::getInstance()->getCurrCtMode(), juce::dontSendNotification);
+
+    auto addLabel = [this] (juce::Label& label, const juce::String& text)
+    {
+        addAndMakeVisible (label);
+        label.setText (text, juce::dontSendNotification);
+        label.setColour (juce::Label::textColourId, juce::Colours::black);
+        label.setJustificationType (juce::Justification::centred);
+    };
+
+    auto addBox = [this] (juce::ComboBox& box)
+    {
+        addAndMakeVisible (box);
+        box.addListener (this);
+    };
+
+    auto addCommand = [this] (CommandButton& button, const juce::String& text)
+    {
+        addAndMakeVisible (button);
+        button.setButtonText (text);
+    };
+
+    addAndMakeVisible (mixerSection);
+    addAndMakeVisible (controlSection);
+    addLabel (controlModeLabel, "Control Mode");
+    addBox (modeBox);
+    addLabel (messageLabel, "Message");
+    addBox (messageBox);
+    addLabel (channelLabel, "Channel");
+    addBox (channelBox);
+    addLabel (msgTypeLabel, "Msg Type");
+    addBox (msgTypeBox);
+    msgTypeBox.setWantsKeyboardFocus (false);
+    channelBox.setWantsKeyboardFocus (false);
+    addCommand (saveFileButton, "Save File");
+    addCommand (loadFileButton, "Load File");
+    addCommand (sendDataButton, "Send Data");
+    addCommand (firmwareUpgradeButton, "Firmware Upgrade");
+    addCommand (connectButton, "Connect");
+
+    for (auto* child : getChildren())
+        if (auto* command = dynamic_cast<CommandButton*> (child))
+            command->addListener (this);
+
+    forEachSurfaceChild ([this] (juce::Component* child)
+    {
+        if (auto* button = dynamic_cast<juce::Button*> (child))
+            button->addListener (this);
+    });
+
+    logoImage     = juce::ImageCache::getFromMemory (KestalPictures::logo_png,   KestalPictures::logo_pngSize);
+    mainUnitImage = juce::ImageCache::getFromMemory (KestalPictures::tamrel_png, KestalPictures::tamrel_pngSize);
+    extenderImage = juce::ImageCache::getFromMemory (KestalPictures::ostrel_png, KestalPictures::ostrel_pngSize);
+
+    auto& state = kestalState();
+
+    if (g_lastSelectedDevice.isEmpty())
+        g_lastSelectedDevice = findSurfaceOutput();
+
+    if (g_lastSelectedDevice.isNotEmpty())
+        state.productId = fenz::Product::fromDeviceName (g_lastSelectedDevice);
+
+    isExtender = (state.productId == 177);
+    state.productId = isExtender ? 177 : 176;
+
+    setSize (mainUnitWidth, 670);
+}
+
+ContentComponent::~ContentComponent() = default;
+
+template <typename Fn>
+void ContentComponent::forEachSurfaceChild (Fn&& fn) const
+{
+    const int n = juce::jmax (mixerSection.getNumChildComponents(), controlSection.getNumChildComponents());
+
+    for (int i = 0; i < n; ++i)
+    {
+        if (auto* child = mixerSection.getChildComponent (i))
+            fn (child);
+
+        if (auto* child = controlSection.getChildComponent (i))
+            fn (child);
+    }
+}
+
+//==============================================================================
+juce::Rectangle<int> ContentComponent::logoHotArea() const
+{
+    return { 55, 33, logoImage.getWidth() / 2, logoImage.getHeight() / 2 };
+}
+
+juce::Rectangle<int> ContentComponent::modelPictureArea() const
+{
+    const auto& picture = modelPicture();
+    return { (556 - picture.getWidth()) / 2 + 192, 24, picture.getWidth() / 2, picture.getHeight() / 2 };
+}
+
+void ContentComponent::mouseMove (const juce::MouseEvent& event)
+{
+    lastMousePos = event.position;
+    showAboutHint = logoHotArea().contains (event.getPosition());
+    repaint();
+}
+
+void ContentComponent::mouseExit (const juce::MouseEvent&)
+{
+    showAboutHint = false;
+    repaint();
+}
+
+void ContentComponent::mouseDown (const juce::MouseEvent& event)
+{
+    const auto position = event.getPosition();
+
+    if (modelPictureArea().contains (position))
+    {
+        showModel (! isExtender);
+    }
+    else if (logoHotArea().contains (position))
+    {
+        showAboutHint = false;
+        repaint();
+
+        juce::DialogWindow::LaunchOptions options;
+        options.content.setOwned (new AboutComponent());
+        options.dialogTitle = aboutTitle;
+        options.escapeKeyTriggersCloseButton = true;
+        options.useNativeTitleBar = false;
+        options.resizable = false;
+        options.componentToCentreAround = nullptr;
+        options.launchAsync();
+    }
+}
+
+void ContentComponent::showModel (bool extender)
+{
+    isExtender = extender;
+    controlSection.setVisible (! extender);
+    kestalState().productId = extender ? 177 : 176;
+    setSize (extender ? extenderWidth : mainUnitWidth, getHeight());
+    repaint();
+}
+
+//==============================================================================
+void ContentComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (0xffeeeeee));
+
+    const juce::Rectangle<float> panel (12.0f, 12.0f, (float) getWidth() - 24.0f, 570.0f);
+    g.setColour (juce::Colour (0xffc8c8c8));
+    g.fillRoundedRectangle (panel, 15.0f);
+    g.setColour (juce::Colour (0xffbbbbbb));
+    g.drawRoundedRectangle (panel, 15.0f, 2.0f);
+
+    auto drawHalfSize = [&g] (const juce::Image& image, int x, int y)
+    {
+        g.drawImage (image, x, y, image.getWidth() / 2, image.getHeight() / 2,
+                     0, 0, image.getWidth(), image.getHeight());
+    };
+
+    drawHalfSize (logoImage, 24, 24);
+    drawHalfSize (modelPicture(), modelPictureArea().getX(), 24);
+
+    if (showAboutHint)
+    {
+        g.setColour (juce::Colour (0xdfffffff));
+        g.fillRoundedRectangle (lastMousePos.x, lastMousePos.y - 10.0f, 51.8f, 20.0f, 5.0f);
+        g.setColour (juce::Colours::black);
+        g.drawText ("About..", (int) lastMousePos.x, (int) (lastMousePos.y - 10.0f), 51, 20,
+                    juce::Justification::centred, true);
+    }
+}
+
+void ContentComponent::resized()
+{
+    const int h = getHeight();
+
+    modeBox.setBounds    (25,  h - 65, 200, 22);
+    msgTypeBox.setBounds (255, h - 65, 110, 22);
+    channelBox.setBounds (395, h - 65, 110, 22);
+    messageBox.setBounds (535, h - 65, 200, 22);
+
+    for (auto [label, box] : { std::pair<juce::Label*, juce::Component*> { &controlModeLabel, &modeBox },
+                               { &msgTypeLabel, &msgTypeBox }, { &channelLabel, &channelBox },
+                               { &messageLabel, &messageBox } })
+        label->setBounds (box->getX(), h - 85, box->getWidth(), 22);
+
+    firmwareUpgradeButton.setBounds (35,  h - 33, 94, 23);
+    connectButton.setBounds         (313, h - 33, 94, 23);
+    sendDataButton.setBounds        (419, h - 33, 94, 23);
+    loadFileButton.setBounds        (525, h - 33, 94, 23);
+    saveFileButton.setBounds        (631, h - 33, 94, 23);
+
+    mixerSection.setBounds (0, 66, 540, 500);
+
+    if (isExtender)
+        controlSection.setBounds (0, 0, 0, 0);
+    else
+        controlSection.setBounds (540, 22, 450, h);
+
+    setSize (isExtender ? extenderWidth : mainUnitWidth, getHeight());
+}
+
+bool ContentComponent::keyPressed (const juce::KeyPress& key)
+{
+    // The reset key is R with or without modifiers; some platforms report the letter in lower
+    // case when Shift is not held.
+    if (juce::CharacterFunctions::toUpperCase ((juce::juce_wchar) key.getKeyCode()) == 'R')
+    {
+        kestalState().currentMap.setDefaultValues();
+        rebindSurface();
+
+        if (auto* selected = findSelectedControl())
+            updAttrBoxesWith (selected);
+    }
+
+    return false;
+}
+
+//==============================================================================
+void ContentComponent::buttonClicked (juce::Button* button)
+{
+    if (button == &connectButton)          connect();
+    else if (button == &sendDataButton)    sendData();
+    else if (button == &loadFileButton)    loadFile();
+    else if (button == &saveFileButton)    saveFile();
+    else if (button == &firmwareUpgradeButton) {}
+    else if (auto* control = dynamic_cast<MappableButton*> (button))
+    {
+        clearToggleStates();
+        control->setToggleState (true, juce::dontSendNotification);
+        updAttrBoxesWith (control);
+        control->setTooltip (control->getLabelText());
+    }
+}
+
+void ContentComponent::connect()
+{
+    if (g_lastSelectedDevice.isEmpty())
+        g_lastSelectedDevice = findSurfaceOutput();
+
+    auto chooser = std::make_unique<DeviceSelectComponent>();
+
+    juce::DialogWindow::LaunchOptions options;
+    options.content.setNonOwned (chooser.get());
+    options.dialogTitle = "Select your device";
+    options.componentToCentreAround = this;
+    options.escapeKeyTriggersCloseButton = true;
+    options.useNativeTitleBar = true;
+    options.resizable = false;
+
+    if (options.runModal() > 0)
+        kestalState().deviceName = chooser->selectedName;
+
+    const auto pid = fenz::Product::fromDeviceName (g_lastSelectedDevice);
+
+    if (pid == 176 || pid == 177)
+        showModel (pid == 177);
+}
+
+void ContentComponent::sendData()
+{
+    if (g_lastSelectedDevice.isEmpty())
+        g_lastSelectedDevice = findSurfaceOutput();
+
+    kestalState().deviceName = g_lastSelectedDevice;
+
+    const auto result = Kestal::getInstance()->sendCurrentMapping();
+    juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon, "Send Mapping",
+                                            result.failed() ? result.getErrorMessage() : juce::String ("Done!"));
+}
+
+void ContentComponent::loadFile()
+{
+    const auto file = browseForMappingFile (false);
+
+    if (file == juce::File())
+        return;
+
+    const auto result = Kestal::getInstance()->openFile (file);
+
+    if (result.failed())
+    {
+        showProblem ("Load Mapping", result.getErrorMessage());
+        return;
+    }
+
+    modeBox.setSelectedItemIndex (kestalState().currentMap.getCtMode(), juce::dontSendNotification);
+    rebindSurface();
+
+    if (auto* selected = findSelectedControl())
+        updAttrBoxesWith (selected);
+}
+
+void ContentComponent::saveFile()
+{
+    const auto file = browseForMappingFile (true);
+
+    if (file == juce::File())
+        return;
+
+    const auto result = Kestal::getInstance()->saveCurrentMapping (file);
+
+    if (result.failed())
+        showProblem ("Save Mapping", result.getErrorMessage());
+}
+
+void ContentComponent::rebindSurface()
+{
+    mixerSection.setButtonTypes();
+    controlSection.setButtonTypes();
+}
+
+//==============================================================================
+MappableButton* ContentComponent::findSelectedControl() const
+{
+    MappableButton* found = nullptr;
+
+    forEachSurfaceChild ([&found] (juce::Component* child)
+    {
+        if (auto* control = dynamic_cast<MappableButton*> (child))
+            if (found == nullptr && control->getToggleState())
+                found = control;
+    });
+
+    return found;
+}
+
+void ContentComponent::clearToggleStates()
+{
+    forEachSurfaceChild ([] (juce::Component* child)
+    {
+        if (auto* control = dynamic_cast<MappableButton*> (child))
+            control->setToggleState (false, juce::dontSendNotification);
+    });
+}
+
+void ContentComponent::updAttrBoxesWith (MappableButton* control)
+{
+    const int m = Kestal::getInstance()->getCurrCtMode();
+
+    updWith (channelBox, control);
+    updWith (msgTypeBox, control);
+    updWith (messageBox, control);
+
+    messageLabel.setText (m == 1 || m == 2 ? "Function" : "Message", juce::dontSendNotification);
+}
+
+void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
+{
+    box.clear (juce::dontSendNotification);
+    box.itemValues.clear();
+
+    const int m = Kestal::getInstance()->getCurrCtMode();
+    const int id = control->controlId;
+    const auto* table = Defa::tableForMode (m);
+
+    // An unbound control, or a mode without a table, has no assignment to show.
+    if (table == nullptr || ! CtKind::isValidId (id))
+        return;
+
+    const int kind = control->kindIndex;
+    const auto* e = table[id - 1];
+    const int e0 = e[0], e1 = e[1];
+    const int E = Defa::getMsVal (id);
+    const bool isButton = id <= 90;
+
+    if (&box == &channelBox)
+    {
+        for (int c = 1; c <= 16; ++c)
+            box.addItem (juce::String (c), c);
+
+        box.setEnabled (m == 3);
+
+        if (m != 2)
+            box.setSelectedItemIndex (e1 & 0x0F, juce::dontSendNotification);
+    }
+    else if (&box == &msgTypeBox)
+    {
+        if (isButton)
+            for (int choice : { 0, 1, 2 })
+                box.addItem (juce::String (choice + 1) + ") " + msgTypes[choice], choice + 1);
+        else
+            for (int choice : { 1, 3 })
+                box.addItem (juce::String (box.getNumItems() + 1) + ") " + msgTypes[choice], box.getNumItems() + 1);
+
+        box.setEnabled (m == 3);
+
+        if (m != 2)
+            box.setSelectedItemIndex (typeChoiceOf (isButton, e0), juce::dontSendNotification);
+    }
+    else if (&box == &messageBox)
+    {
+        if (m != 2)
+        {
+            const int J = typeChoiceOf (isButton, e0);
+            const NameRow* functions = m == 1 ? logicNotes : m == 3 ? nuendoNotes : cubaseNotes;
+
+            for (int w = 0; w < 128; ++w)
+            {
+                juce::String name;
+
+                if (isButton)
+                {
+                    char* first = const_cast<char*> (NCPP[J][w]);
+                    char* joined = strcat_0 (first, "  ", functions[w], nullptr);
+                    name = joined;
+
+                    if (joined != first)
+                        free (joined);
+                }
+                else
+                {
+                    name = NCPP[J + 1][w];
+                }
+
+                box.addItem (juce::String (w) + ") " + name, w + 1);
+                box.itemValues.add (w);
+            }
+
+            box.setEnabled (m == 3);
+
+            if (E < 128)
+                box.setSelectedItemIndex (E, juce::dontSendNotification);
+        }
+        else
+        {
+            static const uint8_t jogWheelItems[] = { 17 };
+            const uint8_t* items[] = { protoolsButtonIndexes, protoolsKnobIndexes, jogWheelItems,
+                                       protoolsFaderIndexes, protoolsMasterFaderIndexes };
+            const int n = juce::isPositiveAndBelow (kind, 5) ? huiItemCounts[kind] : 0;
+
+            for (int w = 0; w < n; ++w)
+            {
+                const int h = kind == 2 ? 17 : items[kind][w];
+                box.addItem (protoolsControlNames[h], w + 1);
+                box.itemValues.add (h);
+            }
+
+            box.setEnabled (false);
+
+            if (isButton)
+            {
+                const int stored = control->value.getValue();
+                const int index = box.itemValues.indexOf (stored);
+
+                if (index >= 0)
+                    box.setSelectedItemIndex (index, juce::dontSendNotification);
+            }
+        }
+    }
+
+    control->updateText();
+}
+
+void ContentComponent::comboBoxChanged (juce::ComboBox* box)
+{
+    const int m = Kestal::getInstance()->getCurrCtMode();
+
+    if (box == &modeBox)
+    {
+        kestalState().setCurrentMode (modeBox.getSelectedItemIndex());
+        rebindSurface();
+
+        if (auto* selected = findSelectedControl())
+            updAttrBoxesWith (selected);
+
+        return;
+    }
+
+    auto* c = findSelectedControl();
+
+    if (c == nullptr || ! CtKind::isValidId (c->controlId))
+        return;
+
+    auto& entry = ud[c->controlId - 1];
+
+    if (box == &messageBox)
+    {
+        const int index = messageBox.getSelectedItemIndex();
+        const int v = juce::isPositiveAndBelow (index, messageBox.itemValues.size()) ? messageBox.itemValues[index] : 0;
+
+        if (m == 3)
+            entry[2] = (uint8_t) v;
+
+        c->value = v;
+        c->updateText();
+    }
+    else if (box == &msgTypeBox)
+    {
+        const int s = msgTypeBox.getSelectedId();
+        const int isCont = c->controlId > 90 ? 1 : 0;
+        const int t = (isCont + 1) * (s - 1) + isCont;
+
+        if (! juce::isPositiveAndBelow (t, 4))
+            return;
+
+        if (m == 3)
+        {
+            const int n = tyvaOfSele[t];
+            entry[0] = (uint8_t) n;
+            entry[1] = (uint8_t) ((entry[1] & 0x0F) | (n << 4));
+        }
+
+        // Program change has no message type of the map's own; it is stored by name so that a
+        // saved mapping keeps it.
+        static const char* const typeSlugs[] = { "note", "cc", "program", "pitch" };
+        c->type = juce::String (typeSlugs[t]);
+        c->updateText();
+        updWith (messageBox, c);
+    }
+    else if (box == &channelBox)
+    {
+        const int s = channelBox.getSelectedId();
+
+        if (s < 1 || s > 16)
+            return;
+
+        if (m == 3)
+            entry[1] = (uint8_t) ((entry[1] & 0xF0) | (s - 1));
+
+        c->chan = s;
+        c->updateText();
+    }
+}
