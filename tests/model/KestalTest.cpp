@@ -250,6 +250,7 @@ namespace
                             + control (2, "button", "pitch", 16, 127)
                             + control (3, "button", "bogus", 5, 10)
                             + control (100, "fader", "note", 2, 0)
+                            + control (6, "button", "program", 7, 5)
                             + "<control id=\"4\" kind=\"button\"/>";   // type, chan and value missing
 
         ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"user-defined\"", controls))).wasOk());
@@ -259,6 +260,8 @@ namespace
 
         for (auto e : { Entry { 1, 0xB, 0xB2, 64 }, Entry { 2, 0xE, 0xEF, 127 }, Entry { 3, 0x9, 0x94, 10 },
                         Entry { 100, 0x9, 0x91, 0 }, Entry { 4, 0x9, 0x90, 0 },
+                        // A program change, as the editor stores it.
+                        Entry { 6, 0xC, 0xC6, 5 },
                         // Controls the file does not hold become notes on channel 1, number 0.
                         Entry { 5, 0x9, 0x90, 0 }, Entry { 91, 0x9, 0x90, 0 }, Entry { 108, 0x9, 0x90, 0 } })
         {
