@@ -8,7 +8,7 @@ packages=(
     juce-modules-source libxcursor-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fontconfig-config
-    xvfb xauth x11-apps
+    xvfb xauth x11-apps xdotool
 )
 
 missing=()
