@@ -117,6 +117,28 @@ case "$case_name" in
         grep -q "^# mapping taken for mode 0" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no mapping"
         ;;
 
+    edit-and-send)
+        start_app tamrel
+        # Select strip 1's REC button (control 1), switch the mode box to the user-defined mode,
+        # set the channel box to 5, and send.
+        click_content $((24 + 25)) $((66 + 160 + 12))
+        sleep 0.3
+        click_content $((25 + 100)) $((670 - 65 + 11))
+        sleep 0.5
+        xdotool key Down Down Down Return
+        sleep 0.5
+        click_content $((395 + 55)) $((670 - 65 + 11))
+        sleep 0.5
+        xdotool key Down Down Down Down Return
+        sleep 0.5
+        click_content $((419 + 47)) $((670 - 33 + 11))
+        wait_for_window "Send Mapping" > /dev/null || fail "no Send Mapping box"
+        grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
+        # The header with command 4, then control 1's pass-1 message on channel 5 (4 on the wire).
+        grep -A1 -P "\tF0 1D 03 01 30 00 04 7F F7$" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n1 | grep -qP "\t9F 04 00$" \
+            || fail "control 1 did not go out on channel 5"
+        ;;
+
     about-menu)
         start_app tamrel
         xdotool mousemove $((win_x + 20)) $((win_y + 12)) click 1
