@@ -87,3 +87,15 @@ void AboutComponent::resized()
     linkButton->setBounds (393, h - 36, 94, 24);
     versionLabel->setBounds (w / 2 - 234, 128, 150, 24);
 }
+
+void launchAboutBox (bool useNativeTitleBar)
+{
+    juce::DialogWindow::LaunchOptions options;
+    options.content.setOwned (new AboutComponent());
+    options.dialogTitle = "About Tamrel/Ostrel Pelto";
+    options.escapeKeyTriggersCloseButton = true;
+    options.useNativeTitleBar = useNativeTitleBar;
+    options.resizable = false;
+    options.componentToCentreAround = nullptr;
+    options.launchAsync();
+}

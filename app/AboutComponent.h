@@ -22,3 +22,7 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AboutComponent)
 };
+
+// Opens a new About box in a dialog of its own that owns it, and returns at once. The window
+// menu's box has the system's title bar, the logo's the framework's own.
+void launchAboutBox (bool useNativeTitleBar);

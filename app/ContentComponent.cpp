@@ -12,8 +12,6 @@ namespace
 {
     Kestal::Impl& kestalState() { return *Kestal::getInstance()->impl; }
 
-    const juce::String aboutTitle { "About Tamrel/Ostrel Pelto" };
-
     constexpr int mainUnitWidth = 1010, extenderWidth = 760;
 
     // The type nibbles a control's message-type box offers, in item order.
@@ -194,15 +192,7 @@ void ContentComponent::mouseDown (const juce::MouseEvent& event)
     {
         showAboutHint = false;
         repaint();
-
-        juce::DialogWindow::LaunchOptions options;
-        options.content.setOwned (new AboutComponent());
-        options.dialogTitle = aboutTitle;
-        options.escapeKeyTriggersCloseButton = true;
-        options.useNativeTitleBar = false;
-        options.resizable = false;
-        options.componentToCentreAround = nullptr;
-        options.launchAsync();
+        launchAboutBox (false);
     }
 }
 

@@ -8,20 +8,7 @@ namespace
 {
     const juce::String applicationName    { "Tamrel/Ostrel Pelto" };
     const juce::String applicationVersion { "1.14" };
-    const juce::String aboutTitle         { "About Tamrel/Ostrel Pelto" };
     constexpr int aboutItemId = 100;
-
-    void launchAboutBox()
-    {
-        juce::DialogWindow::LaunchOptions options;
-        options.content.setOwned (new AboutComponent());
-        options.dialogTitle = aboutTitle;
-        options.escapeKeyTriggersCloseButton = true;
-        options.useNativeTitleBar = true;
-        options.resizable = false;
-        options.componentToCentreAround = nullptr;
-        options.launchAsync();
-    }
 
    #if ! JUCE_MAC
     // The framework keeps a second instance from running here too, but never tells the running
@@ -214,7 +201,7 @@ public:
                #endif
 
                 if (itemId == aboutItemId && fromApplicationMenu)
-                    launchAboutBox();
+                    launchAboutBox (true);
             }
 
         private:

@@ -44,7 +44,10 @@ start_app() {
     KESTAL_VIRTUAL_SURFACE=$1 "$app" > "$work/app.log" 2>&1 &
     app_pid=$!
     pids+=("$app_pid")
-    window=$(wait_for_window "$title") || fail "the main window did not appear"
+    if ! window=$(wait_for_window "$title"); then
+        kill -0 "$app_pid" 2>/dev/null || fail "the application ended at start; is another instance running?"
+        fail "the main window did not appear"
+    fi
     # A window takes clicks once the framework has seen it mapped.
     sleep 0.5
     read -r win_x win_y win_w win_h < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
