@@ -39,7 +39,9 @@ namespace
 
         const auto text = v.toString();
 
-        if (text.isEmpty() || text.length() > 9 || ! text.containsOnly ("0123456789"))
+        // The system writes plain decimals; "007" would read as 7 but not be found as 7.
+        if (text.isEmpty() || text.length() > 9 || ! text.containsOnly ("0123456789")
+             || (text.length() > 1 && text[0] == '0'))
             return false;
 
         result = text.getIntValue();
@@ -67,8 +69,7 @@ namespace
                  || ! seen.insert (id).second)
                 return false;
 
-            if (control.hasProperty (Tags::kind)
-                 && control[Tags::kind].toString() != CtKind::slugForType (CtKind::kindOfId (id)))
+            if (control[Tags::kind].toString() != CtKind::slugForType (CtKind::kindOfId (id)))
                 return false;
 
             int chan = 1, value = 0;
@@ -166,8 +167,24 @@ juce::Result Kestal::openFile (const juce::File& file)
     const CtMode m (loaded.getProperty (Tags::mode, juce::String()).toString());
 
     // A padded or unrecognised mode text reads as some mode; store that mode's own slug so the
-    // loaded map is found again as the map of the mode it replaced.
-    loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+    // loaded map is found again as the map of the mode it replaced. A missing one goes first,
+    // where the system's own maps have it, so that a saved copy reads as theirs do.
+    if (! loaded.hasProperty (Tags::mode))
+    {
+        juce::NamedValueSet others;
+        for (int i = 0; i < loaded.getNumProperties(); ++i)
+            others.set (loaded.getPropertyName (i), loaded[loaded.getPropertyName (i)]);
+
+        loaded.removeAllProperties (nullptr);
+        loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+
+        for (const auto& property : others)
+            loaded.setProperty (property.name, property.value, nullptr);
+    }
+    else
+    {
+        loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+    }
 
     const int position = impl->modes.indexOf (impl->findMode (m));
     impl->modes.removeChild (position, nullptr);

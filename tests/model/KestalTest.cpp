@@ -244,6 +244,16 @@ namespace
         }
     }
 
+    TEST_F (KestalObject, AMapLoadedWithoutAModeIsSavedWithItFirst)
+    {
+        ASSERT_TRUE (kestal->openFile (write (mapFile ("name=\"mine\" extra=\"1\"", control (1, "button", "note", 1, 3)))).wasOk());
+
+        auto saved = folder.getFile().getChildFile ("saved.pelto");
+        ASSERT_TRUE (kestal->saveCurrentMapping (saved).wasOk());
+        EXPECT_TRUE (saved.loadFileAsString().contains ("<map mode=\"mackie\" name=\"mine\" extra=\"1\">"))
+            << saved.loadFileAsString();
+    }
+
     TEST_F (KestalObject, LoadingAUserDefinedFileRebuildsTheUserTable)
     {
         const auto controls = control (1, "button", "cc", 3, 64)
@@ -294,6 +304,8 @@ namespace
             { "negative id",            mapFile ("mode=\"logic\"", control (-1, "button", "note", 1, 0)) },
             { "id that is no number",   mapFile ("mode=\"logic\"", "<control id=\"one\" kind=\"button\"/>") },
             { "id missing",             mapFile ("mode=\"logic\"", "<control kind=\"button\"/>") },
+            { "id with a leading zero", mapFile ("mode=\"logic\"", "<control id=\"07\" kind=\"button\"/>") },
+            { "kind missing",           mapFile ("mode=\"logic\"", "<control id=\"100\" type=\"pitch\"/>") },
             { "repeated id",            mapFile ("mode=\"user-defined\"", good + control (1, "button", "cc", 2, 3)) },
             { "channel 0",              mapFile ("mode=\"user-defined\"", control (5, "button", "note", 0, 0)) },
             { "channel 17",             mapFile ("mode=\"user-defined\"", control (5, "button", "note", 17, 0)) },
