@@ -273,9 +273,6 @@ bool ContentComponent::keyPressed (const juce::KeyPress& key)
     {
         kestalState().currentMap.setDefaultValues();
         rebindSurface();
-
-        if (auto* selected = findSelectedControl())
-            updAttrBoxesWith (selected);
     }
 
     return false;
@@ -351,9 +348,6 @@ void ContentComponent::loadFile()
 
     modeBox.setSelectedItemIndex (kestalState().currentMap.getCtMode(), juce::dontSendNotification);
     rebindSurface();
-
-    if (auto* selected = findSelectedControl())
-        updAttrBoxesWith (selected);
 }
 
 void ContentComponent::saveFile()
@@ -369,10 +363,15 @@ void ContentComponent::saveFile()
         showProblem ("Save Mapping", result.getErrorMessage());
 }
 
+// After every change of the current map: bind the surface to it and show the selected
+// control's assignment in it.
 void ContentComponent::rebindSurface()
 {
     mixerSection.setButtonTypes();
     controlSection.setButtonTypes();
+
+    if (auto* selected = findSelectedControl())
+        updAttrBoxesWith (selected);
 }
 
 //==============================================================================
@@ -525,9 +524,6 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
     {
         kestalState().setCurrentMode (modeBox.getSelectedItemIndex());
         rebindSurface();
-
-        if (auto* selected = findSelectedControl())
-            updAttrBoxesWith (selected);
 
         return;
     }

@@ -7,10 +7,6 @@
 
 namespace
 {
-    juce::String treeText (const juce::ValueTree& tree)
-    {
-        return tree.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
-    }
 
     // Everything a refused file must leave as it was.
     struct Snapshot

@@ -293,10 +293,6 @@ namespace
         CountingSystem system;
     };
 
-    juce::String treeText (const juce::ValueTree& tree)
-    {
-        return tree.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
-    }
 
     //==============================================================================
     struct DefaultCase

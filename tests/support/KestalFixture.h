@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 #include "Kestal.h"
 
+// A tree as one line of XML, to compare whole trees.
+inline juce::String treeText (const juce::ValueTree& tree)
+{
+    return tree.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
+}
+
 // The process-wide object can be created once per process only, so each case that uses it runs
 // in a process of its own (ctest runs every case alone). The object is deleted at the end, as
 // the application's shutdown does, which writes the settings file into the test folder.
