@@ -1,0 +1,9 @@
+#include "fenz_FirmwareUpgradeComponent.h"
+
+namespace fenz
+{
+
+bool bTest = false;
+int _mac_major = 0;
+
+} // namespace fenz

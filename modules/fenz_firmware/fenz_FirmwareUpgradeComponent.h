@@ -1,0 +1,119 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+#include "fenz_MidiPorts.h"
+#include "fenz_Product.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace fenz
+{
+
+// Test mode: Connect accepts a device it does not recognise as the model the panel was built
+// for, Activate accepts any port, and the title carries a "." after "Firmware Upgrade".
+extern bool bTest;
+
+// The second number of the macOS version (15 on 10.15); 15 or more paces the data packets.
+// 0 on every other system.
+extern int _mac_major;
+
+//==============================================================================
+// The five-step firmware upgrade panel: Connect, Erase, Activate, Select Version (or Load
+// File) and Upgrade, with a note, a status line, a progress bar and "Update Device Name".
+// It lives in the modal dialog that launchFirmwareUpgrade() opens, which owns it.
+class FirmwareUpgradeComponent : public juce::Component,
+                                 public juce::Button::Listener
+{
+public:
+    class MidiInputHandler;
+
+    explicit FirmwareUpgradeComponent (int productId);
+    ~FirmwareUpgradeComponent() override;
+
+    void paint (juce::Graphics&) override;
+    bool keyPressed (const juce::KeyPress&) override;
+    void resized() override;
+    void buttonClicked (juce::Button*) override;
+
+    void updateProgress (int newStep);
+    void SetTitle (juce::String text);
+    void doStep4();
+
+    //==============================================================================
+    bool onlineMode = true;
+    const bool onlineModeDefault = true;
+    juce::TooltipWindow tooltipWindow { nullptr, 700 };
+    int pid;
+    juce::Label stepLabels[5], stepNumberLabels[5], stepTextLabels[5];
+    juce::TextButton connectStepButton, eraseStepButton, activateStepButton, versionStepButton, upgradeStepButton;
+    juce::TextButton updateDeviceNameButton;
+    juce::Label noteCaptionLabel, noteLabel;
+    juce::Label statusLabel;
+    juce::CriticalSection progressLock;
+    int step = -1;
+    double progress = 0.0;
+    juce::ProgressBar progressBar { progress };
+    juce::String normalDeviceName, upgradeDeviceName;
+    juce::File firmwareFile;
+    const int initialPid;
+    juce::ValueTree firmwares;
+    std::unique_ptr<MidiInputHandler> handler;
+    int currentPid;
+
+    //==============================================================================
+    // Everything the steps show or ask in a window of their own, in one place so that tests
+    // can answer it. Each starts as the real thing.
+    struct Dialogs
+    {
+        // Runs a chooser (the port or the version chooser) in a modal dialog with this title,
+        // centred on the panel; the dialog does not own it. Answers the modal result.
+        std::function<int (juce::Component& chooser, const juce::String& title)> runChooser;
+
+        // A blocking box with one button.
+        std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBox;
+
+        // A box that does not wait for its answer.
+        std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBoxAsync;
+
+        // The local firmware file chooser, starting at the given place; juce::File() when cancelled.
+        std::function<juce::File (const juce::File& startingPlace)> chooseFirmwareFile;
+
+        // Runs a command of the system's shell ("Update Device Name" on macOS).
+        std::function<void (const char* command)> runShellCommand;
+    };
+
+    Dialogs dialogs;
+
+    //==============================================================================
+    // Closing while a step runs. The step's waits run the message loop, so the dialog can be
+    // asked to close in the middle of one; it is never closed under a running step. A request
+    // then is remembered: Connect's waits and the other pauses end early, an Upgrade run always
+    // goes on to its end, and the dialog closes once the step has returned.
+
+    /** True when the panel may go now; otherwise remembers the request and answers false. */
+    bool requestClose();
+    bool isStepRunning() const noexcept          { return runningSteps > 0; }
+    bool isCloseRequested() const noexcept       { return closeRequested; }
+
+private:
+    // Held by buttonClicked for the time a step runs.
+    struct StepScope;
+
+    void connectStep();
+    void eraseStep();
+    void activateStep();
+    void upgradeStep();
+    void updateDeviceNameStep();
+
+    // A blocking pause that a close request ends early.
+    void interruptiblePause (int milliseconds);
+
+    int runningSteps = 0;
+    bool closeRequested = false;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpgradeComponent)
+};
+
+} // namespace fenz
