@@ -98,8 +98,14 @@ public:
     bool isCloseRequested() const noexcept       { return closeRequested; }
 
 private:
-    // Held by buttonClicked for the time a step runs.
-    struct StepScope;
+    // Held by buttonClicked for the time a step runs; the last one to go closes the dialog
+    // when a close was asked for meanwhile.
+    struct StepScope
+    {
+        explicit StepScope (FirmwareUpgradeComponent& panel);
+        ~StepScope();
+        FirmwareUpgradeComponent& panel;
+    };
 
     void connectStep();
     void eraseStep();

@@ -63,7 +63,7 @@ namespace UpgradeProtocol
     class DataPacketSender
     {
     public:
-        explicit DataPacketSender (MidiOutputPort& output) : output (output) {}
+        explicit DataPacketSender (MidiOutputPort& port) : output (port) {}
         void send (const std::array<juce::uint8, dataPacketSize>& packet);
 
     private:

@@ -1,0 +1,10 @@
+#include "fenz_FirmwareLaunch.h"
+#include "fenz_FirmwareUpgradeComponent.h"
+
+namespace fenz
+{
+
+// Not built yet.
+void launchFirmwareUpgrade (int, juce::Component*) {}
+
+} // namespace fenz
