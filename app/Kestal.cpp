@@ -2,9 +2,10 @@
 #include "Arrays.h"
 #include "UdMode.h"
 #include "fenz_MidiPorts.h"
+#include "fenz_Pause.h"
 
 #include <set>
-#include <time.h>
+
 
 JUCE_IMPLEMENT_SINGLETON (Kestal)
 
@@ -86,10 +87,12 @@ namespace
         return true;
     }
 
+    // The device needs 2 ms after each message; fenz::pauseFor keeps that as a floor and
+    // oversleeps it as little as the system allows, which over 248 pauses is what the
+    // transfer's length comes to.
     void pauseTwoMilliseconds()
     {
-        const timespec pause { 0, 2000000 };
-        nanosleep (&pause, nullptr);
+        fenz::pauseMilliseconds (2);
     }
 }
 
