@@ -1,17 +1,379 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "fenz_Pause.h"
 #include "fenz_UpgradeProtocol.h"
+#include "fenz_UpgradeWaits.h"
 #include "fenz_UpgraderChoosers.h"
 
 namespace fenz
 {
 
-// Not built yet.
-void FirmwareUpgradeComponent::buttonClicked (juce::Button*) {}
-void FirmwareUpgradeComponent::connectStep() {}
-void FirmwareUpgradeComponent::eraseStep() {}
-void FirmwareUpgradeComponent::activateStep() {}
-void FirmwareUpgradeComponent::upgradeStep() {}
-void FirmwareUpgradeComponent::updateDeviceNameStep() {}
+namespace
+{
+    // The name a device's upgrade ports carry once it is in firmware upgrade mode.
+    const char* const upgradePortFragment = "Fenz firmware upgrade";
+
+    const char* const chooserTitle = "Choose Your Fenz Device";
+
+    using Handler = FirmwareUpgradeComponent::MidiInputHandler;
+
+    bool isUpgradePortName (const juce::String& name)
+    {
+        return name.containsWholeWordIgnoreCase (upgradePortFragment);
+    }
+
+    // Runs the port chooser; the chosen input name, or nothing when it was cancelled.
+    bool choosePort (FirmwareUpgradeComponent& panel, juce::String& chosenName)
+    {
+        std::unique_ptr<DeviceSelectComponent> chooser (new DeviceSelectComponent());
+
+        const int result = panel.dialogs.runChooser != nullptr
+                             ? panel.dialogs.runChooser (*chooser, chooserTitle)
+                             : 0;
+
+        if (result != 1)
+            return false;
+
+        chosenName = chooser->selectedName;
+        return true;
+    }
+
+    void showBox (FirmwareUpgradeComponent& panel, juce::MessageBoxIconType icon,
+                  const juce::String& title, const juce::String& text)
+    {
+        if (panel.dialogs.showMessageBox != nullptr)
+            panel.dialogs.showMessageBox (icon, title, text);
+    }
+
+    // The handler is made on first need and never replaced; it takes the product id the panel
+    // has at that moment.
+    Handler& handlerOf (FirmwareUpgradeComponent& panel)
+    {
+        if (panel.handler == nullptr)
+        {
+            panel.handler.reset (new Handler());
+            panel.handler->owner = &panel;
+            panel.handler->pid = panel.pid;
+        }
+
+        return *panel.handler;
+    }
+
+    void setStatus (FirmwareUpgradeComponent& panel, const juce::String& text)
+    {
+        panel.statusLabel.setText (text, juce::dontSendNotification);
+    }
+
+    // During a run the bar moves from 0.8 towards 1.0 with the stages and the blocks written.
+    void setRunProgress (FirmwareUpgradeComponent& panel, double k)
+    {
+        panel.progress = 0.8 + 0.2 * k / ((double) panel.handler->size + 3.0);
+    }
+
+    // Connect, erase, write and reset over the open upgrade ports. The empty text when the
+    // device took the new firmware and acknowledged its reset; otherwise what went wrong.
+    juce::String runUpgradeStages (FirmwareUpgradeComponent& panel, Handler& handler)
+    {
+        auto& output = *handler.midiOutput;
+        const UpgradeWaits::Slice slice = &UpgradeWaits::runSlice;
+
+        setRunProgress (panel, 0);
+        setStatus (panel, "Connecting...");
+        UpgradeProtocol::sendConnect (output);
+
+        if (! UpgradeWaits::waitForCommand (slice, [&handler] { return handler.connectAck.load(); }))
+        {
+            handler.clearFlags();
+            return "Could not connect to hardware";
+        }
+
+        setRunProgress (panel, 1);
+        setStatus (panel, "Erasing...");
+        UpgradeProtocol::sendErase (output, handler.pid);
+
+        int waitCount = 0;
+
+        if (! UpgradeWaits::waitForErase (waitCount, slice, [&handler] { return handler.eraseAck.load(); }))
+        {
+            handler.clearFlags();
+            return "Could not erase existing firmware";
+        }
+
+        setRunProgress (panel, 2);
+        setStatus (panel, "Installing...");
+
+        UpgradeProtocol::DataPacketSender sender (output);
+        const int numPackets = UpgradeProtocol::numDataPackets (handler.size);
+
+        for (int block = 0; block < numPackets; ++block)
+        {
+            const auto packet = UpgradeProtocol::makeDataPacket (handler.data, handler.size, block);
+
+            // Cleared before the packet goes out: a device (or a fast round trip) may answer
+            // before the send returns, and that answer must count for this packet.
+            handler.writeAck = false;
+            sender.send (packet);
+
+            // A device that went away answers no more; its packet fails as any silent one does.
+            if (! UpgradeWaits::waitForWrite (waitCount, slice, [&handler] { return handler.writeAck.load(); }))
+            {
+                handler.clearFlags();
+                return "Could not write new firmware";
+            }
+
+            setRunProgress (panel, (double) (block + 1) * UpgradeProtocol::blockSize);
+        }
+
+        setStatus (panel, "Resetting...");
+        handler.resetAck = false;
+        UpgradeProtocol::sendReset (output, false);
+
+        const bool reset = UpgradeWaits::waitForCommand (slice, [&handler] { return handler.resetAck.load(); });
+        handler.clearFlags();
+
+        if (! reset)
+            return "Your firmware has been upgraded! Power off your unit and wait for 5 seconds, "
+                   "then turn back on for changes to take effect";
+
+        return {};
+    }
+
+    juce::String deviceNameInstructions()
+    {
+        juce::StringArray lines;
+        lines.add ("After \"Audio MIDI Setup\" opened.");
+        lines.add ("");
+        lines.add ("1. Check \"Show MIDI Window\" ");
+        lines.add ("on \"Window\" pull-down menu, ");
+        lines.add ("at the top task-bar.");
+        lines.add ("");
+        lines.add ("2. Turn off your device, drag ");
+        lines.add ("the sroll-bar to find out your device, ");
+        lines.add ("and select it.");
+        lines.add ("");
+        lines.add ("3. Click \"Remove Device\".");
+        lines.add ("");
+        lines.add ("Then turn on your device. ");
+        lines.add ("The displaying name of your device ");
+        lines.add ("will be refreshed!");
+        return lines.joinIntoString ("\n");
+    }
+}
+
+//==============================================================================
+void FirmwareUpgradeComponent::buttonClicked (juce::Button* button)
+{
+    // The scope keeps the dialog open until the step has returned; a close asked for meanwhile
+    // happens as it goes, so nothing may touch the panel after it.
+    const StepScope scope (*this);
+
+    if (button == &connectStepButton)            connectStep();
+    else if (button == &eraseStepButton)         eraseStep();
+    else if (button == &activateStepButton)      activateStep();
+    else if (button == &versionStepButton)       doStep4();
+    else if (button == &upgradeStepButton)       upgradeStep();
+    else if (button == &updateDeviceNameButton)  updateDeviceNameStep();
+}
+
+//==============================================================================
+void FirmwareUpgradeComponent::connectStep()
+{
+    onlineMode = onlineModeDefault;
+    normalDeviceName = {};
+    updateProgress (-1);
+
+    // A device that was only just plugged in may take a few seconds to show its port.
+    for (int waits = 0; waits < 5 && DeviceHelpers::getDeviceNames (false).isEmpty();)
+    {
+        for (int i = 0; i < 100 && ! isCloseRequested(); ++i)
+            interruptiblePause (10);
+
+        if (isCloseRequested())
+            return;
+
+        ++waits;
+        SetTitle (juce::String::formatted ("(%d)", waits));
+    }
+
+    juce::String chosen;
+
+    if (! choosePort (*this, chosen))
+    {
+        SetTitle ({});
+        return;
+    }
+
+    normalDeviceName = chosen;
+    pid = currentPid = Product::fromDeviceName (normalDeviceName);
+
+    if (pid != Product::noModel)
+    {
+        SetTitle (Product::getName (currentPid));
+        updateProgress (0);
+    }
+    else if (bTest)
+    {
+        pid = currentPid = initialPid;
+        SetTitle (Product::getName (initialPid));
+        updateProgress (0);
+    }
+    else
+    {
+        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade",
+                 isUpgradePortName (normalDeviceName)
+                     ? "It looks like your device is already in firmware upgrade mode. \n"
+                       "Please turn off and turn on the device and try again."
+                     : "This device is not able to be upgraded by this software.");
+    }
+}
+
+void FirmwareUpgradeComponent::eraseStep()
+{
+    updateProgress (0);
+
+    // The device in normal mode, by exactly the name chosen at Connect.
+    const int index = normalDeviceName.isEmpty() ? -1 : MidiPorts::getOutputNames().indexOf (normalDeviceName);
+    auto output = MidiPorts::openOutput (index);
+
+    if (output == nullptr)
+        return;
+
+    UpgradeProtocol::sendUpgradeModeRequest (*output, pid);
+    updateProgress (1);
+
+    // Time for the device to restart in upgrade mode before its new ports are looked for.
+    interruptiblePause (1300);
+}
+
+void FirmwareUpgradeComponent::activateStep()
+{
+    updateProgress (1);
+    interruptiblePause (500);
+
+    if (isCloseRequested())
+        return;
+
+    auto& h = handlerOf (*this);
+
+    connectStepButton.setEnabled (false);
+    eraseStepButton.setEnabled (false);
+
+    juce::String chosen;
+
+    if (! choosePort (*this, chosen))
+    {
+        updateProgress (1);
+        connectStepButton.setEnabled (true);
+        return;
+    }
+
+    upgradeDeviceName = chosen;
+
+    if (! bTest && ! isUpgradePortName (upgradeDeviceName))
+    {
+        showBox (*this, juce::MessageBoxIconType::WarningIcon, "Step 3",
+                 juce::String ("Please select the unit \"") + upgradePortFragment + "\"");
+        updateProgress (1);
+        connectStepButton.setEnabled (true);
+        return;
+    }
+
+    h.closePorts();
+
+    h.midiInput = MidiPorts::openInput (MidiPorts::getInputNames().indexOf (upgradeDeviceName), h);
+    h.midiOutput = MidiPorts::openOutput (MidiPorts::getOutputNames().indexOf (upgradeDeviceName));
+
+    if (h.midiInput != nullptr)
+        h.midiInput->start();
+
+    if (h.midiInput != nullptr && h.midiOutput != nullptr)
+    {
+        updateProgress (2);
+        connectStepButton.setEnabled (false);
+    }
+    else
+    {
+        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Midi Device",
+                 "Could not open the selected MIDI input device: " + upgradeDeviceName);
+        updateProgress (1);
+        connectStepButton.setEnabled (true);
+    }
+}
+
+void FirmwareUpgradeComponent::upgradeStep()
+{
+    // Once started, a run always goes to its end: a device left half-written must at least be
+    // told so, and the ports must be closed. A close asked for meanwhile waits for it.
+    updateProgress (3);
+    connectStepButton.setEnabled (false);
+    eraseStepButton.setEnabled (false);
+    auto& h = handlerOf (*this);
+
+    for (auto* b : { &connectStepButton, &eraseStepButton, &activateStepButton, &versionStepButton, &upgradeStepButton })
+        b->setEnabled (false);
+
+    juce::String error;
+
+    if (h.midiInput == nullptr)
+    {
+        error = "No MIDI input device is open";
+    }
+    else if (h.midiOutput == nullptr)
+    {
+        error = "No MIDI output device is open";
+    }
+    else
+    {
+        h.clearFlags();
+
+        if (h.size < UpgradeProtocol::minImageSize || h.size >= UpgradeProtocol::maxImageSize)
+            error = "Wrong file or cannot find this file!";
+        else
+            error = runUpgradeStages (*this, h);
+    }
+
+    h.closePorts();
+
+    pauseMilliseconds (800);
+    setStatus (*this, "Firmware Upgrade");
+
+    if (error.isNotEmpty())
+    {
+        showBox (*this, juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
+    }
+    else
+    {
+        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
+        pauseMilliseconds (600);
+        updateProgress (4);
+    }
+
+    pauseMilliseconds (300);
+    updateProgress (-1);
+
+    pauseMilliseconds (600);
+    normalDeviceName = {};
+    upgradeDeviceName = {};
+    setStatus (*this, "Firmware Upgrade");
+}
+
+void FirmwareUpgradeComponent::updateDeviceNameStep()
+{
+   #if JUCE_MAC
+    // The utility moved with macOS 10.15. Its outcome is not looked at: the instructions follow
+    // whatever happened.
+    if (dialogs.runShellCommand != nullptr)
+    {
+        if (juce::SystemStats::getOperatingSystemType() - 0x100 >= 15)
+            dialogs.runShellCommand ("open /System/Applications/Utilities/Audio\\ MIDI\\ Setup.app");
+        else
+            dialogs.runShellCommand ("open /Applications/Utilities/Audio\\ MIDI\\ Setup.app");
+    }
+   #endif
+
+    // Elsewhere there is no such utility to start (and "open" is another program), so the
+    // instructions are all there is.
+    showBox (*this, juce::MessageBoxIconType::NoIcon, {}, juce::String::formatted (deviceNameInstructions()));
+}
 
 } // namespace fenz
