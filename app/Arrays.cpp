@@ -146,6 +146,43 @@ int Defa::getMsVal (int id)
 }
 
 //==============================================================================
+namespace
+{
+    struct BuiltInAssignment
+    {
+        const char* type;
+        int chan, value;
+    };
+
+    // The assignment a map of mode m gives control id when it is filled with its defaults:
+    // type and channel from the mode's table, the number from the table or the value lists.
+    BuiltInAssignment builtInAssignment (int m, const uint8_t (*table)[3], int id)
+    {
+        const auto* e = table[id - 1];
+        const int s = CtKind::subIndexOfId (id);
+        const bool hui = (m == 2);
+
+        int value = 0;
+
+        switch (CtKind::kindOfId (id))
+        {
+            case 0:
+                if (s < 40)
+                    value = hui ? s + 19 : s;
+                else
+                    value = hui ? protoolsButtonDefaults[s - 40] : table[s][2];
+                break;
+            case 1:  value = hui ? protoolsKnobIndexes[s] : abletonLiveKnobValues[s]; break;
+            case 2:  value = hui ? 17 : 60; break;
+            case 3:  value = hui ? protoolsFaderIndexes[s] : abletonLiveFaderValues[s]; break;
+            case 4:  value = hui ? protoolsMasterFaderIndexes[0] : abletonLiveMasterFaderValues[0]; break;
+            default: break;
+        }
+
+        return { e[0] == 0x9 ? "note" : e[0] == 0xE ? "pitch" : "cc", (e[1] & 0x0F) + 1, value };
+    }
+}
+
 void CtMap::setDefaultValues()
 {
     const int m = getCtMode();
@@ -178,32 +215,22 @@ void CtMap::setDefaultValues()
         if (! CtKind::isValidId (id))
             continue;
 
-        const auto* e = table[id - 1];
-        const int kind = CtKind::kindOfId (id);
-        const int s = CtKind::subIndexOfId (id);
-        const bool hui = (m == 2);
-
-        const char* typeSlug = e[0] == 0x9 ? "note" : e[0] == 0xE ? "pitch" : "cc";
-
-        int value = 0;
-
-        switch (kind)
-        {
-            case 0:
-                if (s < 40)
-                    value = hui ? s + 19 : s;
-                else
-                    value = hui ? protoolsButtonDefaults[s - 40] : table[s][2];
-                break;
-            case 1:  value = hui ? protoolsKnobIndexes[s] : abletonLiveKnobValues[s]; break;
-            case 2:  value = hui ? 17 : 60; break;
-            case 3:  value = hui ? protoolsFaderIndexes[s] : abletonLiveFaderValues[s]; break;
-            case 4:  value = hui ? protoolsMasterFaderIndexes[0] : abletonLiveMasterFaderValues[0]; break;
-            default: break;
-        }
-
-        control.setProperty (Tags::type, juce::String (typeSlug), nullptr);
-        control.setProperty (Tags::chan, (e[1] & 0x0F) + 1, nullptr);
-        control.setProperty (Tags::value, value, nullptr);
+        const auto a = builtInAssignment (m, table, id);
+        control.setProperty (Tags::type, juce::String (a.type), nullptr);
+        control.setProperty (Tags::chan, a.chan, nullptr);
+        control.setProperty (Tags::value, a.value, nullptr);
     }
+}
+
+juce::ValueTree CtMap::makeStandInControl (CtMode m, int id)
+{
+    BuiltInAssignment a { "note", 1, 0 };
+
+    // The user-defined mode has no built-in assignment of its own: its table, rebuilt from the
+    // file, gives a control the file lacks a note on channel 1, number 0, and so does the map.
+    if (m != 3)
+        if (const auto* table = Defa::tableForMode (m); table != nullptr && CtKind::isValidId (id))
+            a = builtInAssignment (m, m == 0 ? cubaseButtons0ForTmr : table, id);
+
+    return makeControl (id, a.type, a.chan, a.value);
 }

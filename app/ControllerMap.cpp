@@ -108,15 +108,18 @@ void CtMap::addMissingProperties()
         controls.removeChild (i, nullptr);
 
     for (int id = 1; id <= CtKind::numControls; ++id)
-    {
-        juce::ValueTree control (controlType);
-        control.setProperty (Tags::id, id, nullptr);
-        control.setProperty (Tags::kind, CtKind::slugForType (CtKind::kindOfId (id)), nullptr);
-        control.setProperty (Tags::type, CtType::slugForType (0), nullptr);
-        control.setProperty (Tags::chan, 1, nullptr);
-        control.setProperty (Tags::value, 0, nullptr);
-        controls.addChild (control, id - 1, nullptr);
-    }
+        controls.addChild (makeControl (id, CtType::slugForType (0), 1, 0), id - 1, nullptr);
+}
+
+juce::ValueTree CtMap::makeControl (int id, const juce::String& type, int chan, int value)
+{
+    juce::ValueTree control (controlType);
+    control.setProperty (Tags::id, id, nullptr);
+    control.setProperty (Tags::kind, CtKind::slugForType (CtKind::kindOfId (id)), nullptr);
+    control.setProperty (Tags::type, type, nullptr);
+    control.setProperty (Tags::chan, chan, nullptr);
+    control.setProperty (Tags::value, value, nullptr);
+    return control;
 }
 
 CtMode CtMap::getCtMode() const

@@ -60,5 +60,12 @@ public:
     CtMode getCtMode() const;
     juce::ValueTree getControl (int id) const;
 
+    /** A control node with its properties in the order the system writes them. */
+    static juce::ValueTree makeControl (int id, const juce::String& type, int chan, int value);
+
+    /** The control that takes the place of one a mapping file of mode m lacks: the mode's
+        built-in assignment; in the user-defined mode a note on channel 1, number 0. */
+    static juce::ValueTree makeStandInControl (CtMode m, int id);
+
     juce::ValueTree tree;
 };

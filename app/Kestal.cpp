@@ -1,5 +1,6 @@
 #include "Kestal.h"
 #include "Arrays.h"
+#include "MappingFileText.h"
 #include "UdMode.h"
 #include "fenz_MidiPorts.h"
 #include "fenz_Pause.h"
@@ -87,6 +88,44 @@ namespace
         return true;
     }
 
+    // The device places the controls of a transfer by their position in it, so a map that lacks
+    // some would put every later control in the wrong place. Each missing control is added in
+    // its place, before the first control of a higher id, with what the mode gives it when it
+    // is not assigned (CtMap::makeStandInControl); the map then always holds the 108 controls.
+    void addMissingControls (juce::ValueTree& map, CtMode m)
+    {
+        auto controls = map.getOrCreateChildWithName (Tags::controls, nullptr);
+        std::set<int> present;
+
+        for (const auto& control : controls)
+        {
+            int id = 0;
+            if (readDecimal (control[Tags::id], id))
+                present.insert (id);
+        }
+
+        for (int id = 1; id <= CtKind::numControls; ++id)
+        {
+            if (present.count (id) != 0)
+                continue;
+
+            int position = controls.getNumChildren();
+
+            for (int i = 0; i < controls.getNumChildren(); ++i)
+            {
+                int other = 0;
+
+                if (readDecimal (controls.getChild (i)[Tags::id], other) && other > id)
+                {
+                    position = i;
+                    break;
+                }
+            }
+
+            controls.addChild (CtMap::makeStandInControl (m, id), position, nullptr);
+        }
+    }
+
     // The device needs 2 ms after each message; fenz::pauseFor keeps that as a floor and
     // oversleeps it as little as the system allows, which over 248 pauses is what the
     // transfer's length comes to.
@@ -157,7 +196,13 @@ juce::Result Kestal::openFile (const juce::File& file)
 {
     const auto failure = juce::Result::fail ("Could not load mapping data");
 
-    auto xml = juce::XmlDocument (file).getDocumentElement();
+    // The framework's parser must not see a file it could not parse safely.
+    const auto text = MappingFileText::read (file);
+
+    if (! text.has_value() || ! MappingFileText::isPlainAndShallow (*text))
+        return failure;
+
+    auto xml = juce::XmlDocument (*text).getDocumentElement();
 
     if (xml == nullptr)
         return failure;
@@ -168,6 +213,7 @@ juce::Result Kestal::openFile (const juce::File& file)
         return failure;
 
     const CtMode m (loaded.getProperty (Tags::mode, juce::String()).toString());
+    addMissingControls (loaded, m);
 
     // A padded or unrecognised mode text reads as some mode; store that mode's own slug so the
     // loaded map is found again as the map of the mode it replaced. A missing one goes first,

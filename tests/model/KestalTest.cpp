@@ -4,6 +4,8 @@
 #include "UdMode.h"
 #include "KestalFixture.h"
 #include "ExpectedDefaults.h"
+#include "MappingFileText.h"
+#include <map>
 
 namespace
 {
@@ -207,7 +209,7 @@ namespace
 
             ASSERT_EQ (state().modes.getNumChildren(), 4);
             EXPECT_EQ (state().modes.getChild (1)[Tags::mode].toString(), "logic");
-            EXPECT_EQ (state().modes.getChild (1).getChildWithName (Tags::controls).getNumChildren(), 1);
+            EXPECT_EQ (state().modes.getChild (1).getChildWithName (Tags::controls).getNumChildren(), 108);
             EXPECT_EQ (state().currentMode, 1);
             EXPECT_EQ (state().currentMap.tree, state().modes.getChild (1));
             EXPECT_EQ (state().modes["current"].toString(), "logic");
@@ -277,11 +279,110 @@ namespace
         }
     }
 
-    TEST_F (KestalObject, AFileWithControlsMissingStillLoads)
+    // What a map of the mode holds for a control that the file does not: the built-in
+    // assignment, and in the user-defined mode what its table gives such a control.
+    expected::Assignment standIn (int mode, int id)
     {
-        ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"pro-tools\"", {}))).wasOk());
-        EXPECT_EQ (state().currentMode, 2);
-        EXPECT_FALSE (state().currentMap.getControl (1).isValid());
+        return mode == 3 ? expected::Assignment { "note", 1, 0 } : expected::expectedDefault (mode, id);
+    }
+
+    TEST_F (KestalObject, AFileWithControlsMissingIsCompletedWithWhatItsModeGivesThem)
+    {
+        // A few controls of every kind, with values of the file's own.
+        const std::map<int, expected::Assignment> inFile {
+            { 2, { "cc", 3, 77 } }, { 41, { "note", 1, 5 } }, { 90, { "note", 2, 126 } },
+            { 93, { "pitch", 1, 9 } }, { 99, { "cc", 4, 2 } }, { 101, { "pitch", 5, 1 } },
+        };
+
+        for (int mode = 0; mode < 4; ++mode)
+        {
+            juce::String controls;
+            for (const auto& [id, a] : inFile)
+                controls << control (id, CtKind::slugForType (CtKind::kindOfId (id)), a.type, a.chan, a.value);
+
+            const auto slug = CtMode::slugForType (mode), name = CtMode::nameForType (mode);
+            ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"" + slug + "\" name=\"" + name + "\"", controls))).wasOk());
+            ASSERT_EQ (state().currentMode, mode);
+
+            auto assignment = [&] (int id)
+            {
+                auto it = inFile.find (id);
+                return it != inFile.end() ? it->second : standIn (mode, id);
+            };
+
+            // The saved copy holds all 108 controls in id order, as a map of the system does.
+            auto saved = folder.getFile().getChildFile ("completed.pelto");
+            folder.getFile().createDirectory();
+            ASSERT_TRUE (kestal->saveCurrentMapping (saved).wasOk());
+            EXPECT_EQ (saved.loadFileAsString(), expectedFileText (slug, name, assignment)) << "mode " << mode;
+
+            if (mode == 3)
+                for (int id : { 1, 42, 91, 100, 108 })
+                {
+                    EXPECT_EQ (ud[id - 1][0], 0x9) << id;
+                    EXPECT_EQ (ud[id - 1][1], 0x90) << id;
+                    EXPECT_EQ (ud[id - 1][2], 0) << id;
+                }
+        }
+    }
+
+    TEST_F (KestalObject, MissingControlsTakeTheirPlaceBeforeTheFirstControlOfAHigherId)
+    {
+        struct Case { const char* what; juce::String controls; std::vector<int> firstIds; };
+
+        const Case cases[] = {
+            // Without a controls element one is made.
+            { "no controls at all", {}, { 1, 2, 3, 4 } },
+            { "in order",           control (3, "button", "note", 1, 9) + control (100, "fader", "pitch", 1, 0), { 1, 2, 3, 4 } },
+            // Out of order the file's own order stays; the gaps fill in front of higher ids.
+            { "out of order",       control (4, "button", "note", 1, 9) + control (2, "button", "note", 1, 8), { 1, 3, 4, 2, 5 } },
+        };
+
+        for (const auto& c : cases)
+        {
+            const auto text = c.controls.isEmpty()
+                ? juce::String ("<?xml version=\"1.0\"?>\n<map mode=\"logic\" name=\"Logic\"/>\n")
+                : mapFile ("mode=\"logic\" name=\"Logic\"", c.controls);
+            ASSERT_TRUE (kestal->openFile (write (text)).wasOk()) << c.what;
+
+            const auto controls = state().currentMap.tree.getChildWithName (Tags::controls);
+            ASSERT_EQ (controls.getNumChildren(), 108) << c.what;
+
+            for (size_t i = 0; i < c.firstIds.size(); ++i)
+                EXPECT_EQ ((int) controls.getChild ((int) i)[Tags::id], c.firstIds[i]) << c.what << ", position " << i;
+
+            for (int id = 1; id <= 108; ++id)
+                EXPECT_TRUE (state().currentMap.getControl (id).isValid()) << c.what << ", id " << id;
+        }
+    }
+
+    TEST_F (KestalObject, TheFileGuardLetsTheSystemsOwnFilesThrough)
+    {
+        // A name with every character the writer escapes, a map padded to exactly the largest
+        // size, and a map whose controls hold elements down to the deepest nesting let through.
+        state().setCurrentMode (1);
+        state().currentMap.tree.setProperty (Tags::name, juce::String::fromUTF8 ("A&B <\"x\"> 'y' \xc3\xa9"), nullptr);
+        folder.getFile().createDirectory();
+        auto saved = folder.getFile().getChildFile ("escaped.pelto");
+        ASSERT_TRUE (kestal->saveCurrentMapping (saved).wasOk());
+        state().setCurrentMode (0);
+        ASSERT_TRUE (kestal->openFile (saved).wasOk());
+        EXPECT_EQ (state().currentMap.tree[Tags::name].toString(), juce::String::fromUTF8 ("A&B <\"x\"> 'y' \xc3\xa9"));
+
+        auto text = mapFile ("mode=\"logic\"", control (1, "button", "note", 1, 4));
+        text = text + "<!--" + juce::String::repeatedString (" ", (int) MappingFileText::maxBytes - text.length() - 7) + "-->";
+        ASSERT_EQ (text.getNumBytesAsUTF8(), (size_t) MappingFileText::maxBytes);
+        auto padded = write ({});
+        ASSERT_TRUE (padded.replaceWithData (text.toRawUTF8(), text.getNumBytesAsUTF8()));
+        ASSERT_TRUE (kestal->openFile (padded).wasOk());
+        EXPECT_EQ ((int) state().currentMap.getControl (1)[Tags::value], 4);
+
+        juce::String deep;
+        for (int level = 4; level <= MappingFileText::maxDepth; ++level) deep << "<x>";
+        for (int level = 4; level <= MappingFileText::maxDepth; ++level) deep << "</x>";
+        ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"logic\"", "<control id=\"1\" kind=\"button\" value=\"6\">"
+                                                                         + deep + "</control>"))).wasOk());
+        EXPECT_EQ ((int) state().currentMap.getControl (1)[Tags::value], 6);
     }
 
     TEST_F (KestalObject, RefusedFilesChangeNothing)
@@ -309,6 +410,16 @@ namespace
             { "negative number",        mapFile ("mode=\"logic\"", control (5, "button", "note", 1, -1)) },
             { "number that is no number", mapFile ("mode=\"logic\"", "<control id=\"5\" kind=\"button\" value=\"x\"/>") },
             { "kind of another control", mapFile ("mode=\"mackie\"", control (91, "button", "cc", 1, 16)) },
+            // The framework's parser recurses once per level: a file nested this deep once
+            // overflowed the stack while it was parsed.
+            { "50,000 levels of nesting", "<?xml version=\"1.0\"?>\n" + juce::String::repeatedString ("<map>", 50000)
+                                           + juce::String::repeatedString ("</map>", 50000) },
+            { "nested one level too deep", mapFile ("mode=\"logic\"", "<control id=\"1\" kind=\"button\">"
+                                           + juce::String::repeatedString ("<x>", MappingFileText::maxDepth - 2)
+                                           + juce::String::repeatedString ("</x>", MappingFileText::maxDepth - 2) + "</control>") },
+            { "larger than the limit", mapFile ("mode=\"logic\"", good) + juce::String::repeatedString (" ", (int) MappingFileText::maxBytes) },
+            { "a document type declaration", "<?xml version=\"1.0\"?>\n<!DOCTYPE map [<!ENTITY e \"<controls/>\">]>\n"
+                                             "<map mode=\"logic\">&e;</map>\n" },
         };
 
         state().setCurrentMode (3);

@@ -705,3 +705,94 @@ namespace
         EXPECT_EQ (system.numCloses, 1);
     }
 }
+
+namespace
+{
+    //==============================================================================
+    // The device takes every control by its place in the transfer. A file that lacks controls
+    // is completed on loading, so all 216 control messages go out and each lands where it
+    // belongs, in every mode.
+    class PartialFile : public Transfer, public ::testing::WithParamInterface<int> {};
+
+    TEST_P (PartialFile, IsSentInFullWithTheMissingControlsInTheirPlaces)
+    {
+        const int mode = GetParam();
+        fenz::VirtualSurface surface (Model::tamrel);
+        surface.install();
+
+        struct Line { int id; const char* type; int chan, value; };
+        const Line lines[] = { { 7, "cc", 2, 100 }, { 64, "note", 1, 126 }, { 96, "pitch", 3, 5 }, { 106, "note", 4, 77 } };
+
+        static const char* const kinds[] = { "button", "knob", "jog-wheel", "fader", "master-fader" };
+        juce::String text ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<map mode=\"");
+        text << CtMode::slugForType (mode) << "\">\r\n  <controls>\r\n";
+
+        auto wires = defaultWires (mode);
+
+        for (const auto& l : lines)
+        {
+            text << "    <control id=\"" << l.id << "\" kind=\"" << kinds[listOfId (l.id)] << "\" type=\""
+                 << l.type << "\" chan=\"" << l.chan << "\" value=\"" << l.value << "\"/>\r\n";
+
+            // The user-defined table follows the file; the built-in modes keep their table's
+            // type and channel and take only the number.
+            if (mode == 3)
+                wires[l.id] = { listOfId (l.id), l.id, nibbleOfTypeText (l.type), l.chan, l.value };
+            else
+                wires[l.id].value = l.value;
+        }
+
+        text << "  </controls>\r\n</map>\r\n";
+
+        // What stands in for the missing controls of a user-defined file: a note on channel 1,
+        // number 0, in the table and the map alike.
+        if (mode == 3)
+        {
+            for (auto& [id, w] : wires)
+                if (std::none_of (std::begin (lines), std::end (lines), [id = id] (const Line& l) { return l.id == id; }))
+                    w = { listOfId (id), id, 0x9, 1, 0 };
+        }
+
+        juce::TemporaryFile file (".pelto");
+        ASSERT_TRUE (file.getFile().replaceWithText (text));
+        ASSERT_TRUE (kestal->openFile (file.getFile()).wasOk());
+        ASSERT_EQ (state().currentMode, mode);
+
+        sendTo (surface);
+
+        const auto sent = surface.getReceivedMessages();
+        EXPECT_EQ (sent.size(), 32u + 1u + 216u + 1u);
+        expectSequence (sent, transfer (mode + 1, valuesOf (wires)));
+        expectAssignment (surface.getAssignment (mode), assignmentOf (wires));
+    }
+
+    INSTANTIATE_TEST_SUITE_P (EveryMode, PartialFile, ::testing::Values (0, 1, 2, 3));
+
+    //==============================================================================
+    // The device needs 2 ms after every opening and control message; the surface's arrival
+    // times show the pauses. Only the lower bound is a test: the wall time is the benchmark's.
+    TEST_F (Transfer, EveryPacedMessageIsFollowedByAtLeastTwoMilliseconds)
+    {
+        fenz::VirtualSurface surface (Model::tamrel);
+        surface.install();
+
+        sendTo (surface);
+
+        std::vector<juce::int64> arrivals;
+
+        for (const auto& entry : surface.getRecord())
+            if (! entry.isNote())
+                arrivals.push_back (entry.microseconds);
+
+        ASSERT_EQ (arrivals.size(), 32u + 1u + 216u + 1u);
+
+        // Message 32 is the header and the last one the closing message: no pause after either.
+        for (size_t i = 0; i + 1 < arrivals.size(); ++i)
+        {
+            if (i == 32)
+                continue;
+
+            EXPECT_GE (arrivals[i + 1] - arrivals[i], 2000) << "after message " << i;
+        }
+    }
+}
