@@ -1,5 +1,6 @@
 #include "Kestal.h"
 #include "Arrays.h"
+#include "FileReplacement.h"
 #include "MappingFileText.h"
 #include "UdMode.h"
 #include "fenz_MidiPorts.h"
@@ -280,7 +281,16 @@ juce::Result Kestal::saveCurrentMapping (const juce::File& file)
 
     auto xml = impl->currentMap.tree.createXml();
 
-    if (xml == nullptr || ! xml->writeTo (file, juce::XmlElement::TextFormat()))
+    if (xml == nullptr)
+        return juce::Result::fail ("Failed to write mapping file");
+
+    // The framework's own file writer replaces whatever stands at the path: a protected file,
+    // a link instead of the file it leads to, an empty folder. The document is written into the
+    // chosen file instead, as an editor saves one.
+    juce::MemoryOutputStream document;
+    xml->writeTo (document, juce::XmlElement::TextFormat());
+
+    if (! replaceFileContents (file, document.getData(), document.getDataSize()))
         return juce::Result::fail ("Failed to write mapping file");
 
     return juce::Result::ok();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "Arrays.h"
 #include "UdMode.h"
 #include "KestalFixture.h"
@@ -171,25 +173,98 @@ namespace
         }
     }
 
-    TEST_F (KestalObject, ASaveThatCannotBeWrittenFails)
+    int permissionsOf (const juce::File& f)
     {
-        // A folder that does not exist, and a target that is a folder with something in it.
-        const auto occupied = folder.getFile().getChildFile ("occupied");
-        occupied.getChildFile ("inside").create();
+        struct stat info {};
+        return stat (f.getFullPathName().toRawUTF8(), &info) == 0 ? (int) (info.st_mode & 07777) : -1;
+    }
 
-        for (auto target : { folder.getFile().getChildFile ("missing-folder/map.pelto"), occupied })
+    TEST_F (KestalObject, ASaveThatCannotBeWrittenFailsAndLeavesTheTargetAsItWas)
+    {
+        const auto base = folder.getFile();
+        base.createDirectory();
+
+        // A folder that does not exist, a folder with something in it, an empty folder, a link
+        // to a folder, a write-protected file and a link to one.
+        const auto occupied = base.getChildFile ("occupied");
+        occupied.getChildFile ("inside").create();
+        const auto empty = base.getChildFile ("empty");
+        empty.createDirectory();
+        const auto linkToFolder = base.getChildFile ("folder-link.pelto");
+        ASSERT_TRUE (empty.createSymbolicLink (linkToFolder, true));
+        const auto protectedFile = base.getChildFile ("protected.pelto");
+        ASSERT_TRUE (protectedFile.replaceWithText ("keep me"));
+        ASSERT_EQ (chmod (protectedFile.getFullPathName().toRawUTF8(), 0444), 0);
+        const auto linkToProtected = base.getChildFile ("protected-link.pelto");
+        ASSERT_TRUE (protectedFile.createSymbolicLink (linkToProtected, true));
+
+        for (auto target : { base.getChildFile ("missing-folder/map.pelto"), occupied, empty, linkToFolder,
+                             protectedFile, linkToProtected })
         {
             auto result = kestal->saveCurrentMapping (target);
             EXPECT_TRUE (result.failed()) << target.getFullPathName();
             EXPECT_EQ (result.getErrorMessage(), "Failed to write mapping file");
         }
+
         EXPECT_TRUE (occupied.getChildFile ("inside").existsAsFile());
+        EXPECT_TRUE (empty.isDirectory());
+        EXPECT_TRUE (linkToFolder.isSymbolicLink());
+        EXPECT_EQ (protectedFile.loadFileAsString(), "keep me");
+        EXPECT_EQ (permissionsOf (protectedFile), 0444);
+        EXPECT_TRUE (linkToProtected.isSymbolicLink());
+        EXPECT_EQ (base.findChildFiles (juce::File::findFilesAndDirectories, false, "*", juce::File::FollowSymlinks::no).size(), 5)
+            << "a temporary file was left behind";
 
         state().currentMap = CtMap (juce::ValueTree());
-        auto untouched = folder.getFile().getChildFile ("untouched.pelto");
+        auto untouched = base.getChildFile ("untouched.pelto");
         auto result = kestal->saveCurrentMapping (untouched);
         EXPECT_EQ (result.getErrorMessage(), "Could not save current mapping to disk");
         EXPECT_FALSE (untouched.exists());
+    }
+
+    TEST_F (KestalObject, SavingThroughALinkReplacesTheFileItLeadsToAndKeepsItsPermissions)
+    {
+        const auto base = folder.getFile();
+        base.getChildFile ("maps").createDirectory();
+        auto expectedBytes = [this, &base]
+        {
+            const auto plain = base.getChildFile ("plain.pelto");
+            EXPECT_TRUE (kestal->saveCurrentMapping (plain).wasOk());
+            return plain.loadFileAsString();
+        };
+        const auto wanted = expectedBytes();
+
+        // An existing private file, reached through a relative link and a chain of two links;
+        // and a link to a file that is not there yet.
+        const auto real = base.getChildFile ("maps/real.pelto");
+
+        const auto relative = base.getChildFile ("relative.pelto");
+        ASSERT_EQ (symlink ("maps/real.pelto", relative.getFullPathName().toRawUTF8()), 0);
+        const auto chained = base.getChildFile ("chained.pelto");
+        ASSERT_TRUE (relative.createSymbolicLink (chained, true));
+        const auto dangling = base.getChildFile ("dangling.pelto");
+        ASSERT_TRUE (base.getChildFile ("maps/new.pelto").createSymbolicLink (dangling, true));
+
+        for (auto link : { relative, chained })
+        {
+            ASSERT_TRUE (real.replaceWithText ("old"));
+            ASSERT_EQ (chmod (real.getFullPathName().toRawUTF8(), 0640), 0);
+            ASSERT_TRUE (kestal->saveCurrentMapping (link).wasOk()) << link.getFileName();
+            EXPECT_TRUE (link.isSymbolicLink()) << link.getFileName();
+            EXPECT_EQ (real.loadFileAsString(), wanted) << link.getFileName();
+            EXPECT_EQ (permissionsOf (real), 0640) << link.getFileName();
+        }
+
+        ASSERT_TRUE (kestal->saveCurrentMapping (dangling).wasOk());
+        EXPECT_TRUE (dangling.isSymbolicLink());
+        EXPECT_EQ (base.getChildFile ("maps/new.pelto").loadFileAsString(), wanted);
+
+        // A plain file is replaced as it was, its permissions kept.
+        ASSERT_TRUE (real.replaceWithText ("old"));
+        ASSERT_EQ (chmod (real.getFullPathName().toRawUTF8(), 0600), 0);
+        ASSERT_TRUE (kestal->saveCurrentMapping (real).wasOk());
+        EXPECT_EQ (real.loadFileAsString(), wanted);
+        EXPECT_EQ (permissionsOf (real), 0600);
     }
 
     //==============================================================================
