@@ -36,16 +36,47 @@ namespace
     {
         juce::FileChooser chooser (forSaving ? "Save Mapping" : "Load Mapping", juce::File(), "*.pelto", true, false, nullptr);
 
-        if (forSaving ? chooser.browseForFileToSave (true) : chooser.browseForFileToOpen())
-            return chooser.getResult();
+        if (! forSaving)
+            return chooser.browseForFileToOpen() ? chooser.getResult() : juce::File();
 
-        return {};
+       #if JUCE_MAC
+        // The system's panel adds the extension itself and asks about the name it will write.
+        return chooser.browseForFileToSave (true) ? chooser.getResult() : juce::File();
+       #else
+        // Elsewhere the chooser takes the name as typed, and its question about overwriting
+        // would be about that name; the extension is added here, so the question is asked here
+        // too, about the file that will be written.
+        if (! chooser.browseForFileToSave (false))
+            return {};
+
+        const auto target = withMappingExtension (chooser.getResult());
+
+        if (target.existsAsFile()
+             && ! juce::AlertWindow::showOkCancelBox (juce::AlertWindow::WarningIcon, "File already exists",
+                                                      "There's already a file called: " + target.getFullPathName()
+                                                        + "\n\nAre you sure you want to overwrite it?",
+                                                      "Overwrite", "Cancel", nullptr, nullptr))
+            return {};
+
+        return target;
+       #endif
     }
 
     void showProblem (const juce::String& title, const juce::String& text)
     {
         juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon, title, text);
     }
+}
+
+juce::File withMappingExtension (const juce::File& chosen)
+{
+    const auto name = chosen.getFileName();
+
+    // A leading dot starts a name, not an extension; a trailing one ends no extension.
+    if (chosen == juce::File() || name.isEmpty() || (name.lastIndexOfChar ('.') > 0 && ! name.endsWithChar ('.')))
+        return chosen;
+
+    return chosen.getSiblingFile (name.trimCharactersAtEnd (".") + ".pelto");
 }
 
 juce::String findSurfaceOutput()

@@ -61,6 +61,10 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ContentComponent)
 };
 
+/** The file a mapping is saved to when the user chose this name: with ".pelto" added when the
+    name has no extension, as the system's own chooser does on macOS. */
+juce::File withMappingExtension (const juce::File& chosen);
+
 /** The first MIDI output that passes the editor's port filter and belongs to a main unit or an
     extender, or the empty text. */
 juce::String findSurfaceOutput();

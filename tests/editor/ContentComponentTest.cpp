@@ -525,4 +525,19 @@ namespace
         click (c.loadFileButton);
         EXPECT_EQ (lookAndFeel.alerts.size(), 2u);
     }
+
+    // The chooser on Linux takes a name as typed; the "*.pelto" filter of Load File would then
+    // hide a mapping saved as "studio".
+    TEST (MappingExtension, IsAddedOnlyWhenTheChosenNameHasNone)
+    {
+        const auto folder = juce::File ("/maps");
+        struct Case { const char* chosen; const char* saved; };
+
+        for (auto c : { Case { "studio", "studio.pelto" }, Case { "studio.pelto", "studio.pelto" },
+                        Case { "studio.xml", "studio.xml" }, Case { "my.studio.PELTO", "my.studio.PELTO" },
+                        Case { "studio.", "studio.pelto" }, Case { ".studio", ".studio.pelto" } })
+            EXPECT_EQ (withMappingExtension (folder.getChildFile (c.chosen)), folder.getChildFile (c.saved)) << c.chosen;
+
+        EXPECT_EQ (withMappingExtension (juce::File()), juce::File());
+    }
 }
