@@ -2,6 +2,7 @@
 #include "AboutComponent.h"
 #include "ContentComponent.h"
 #include "Kestal.h"
+#include "SingleInstance.h"
 #include "fenz_VirtualSurface.h"
 
 namespace
@@ -10,51 +11,6 @@ namespace
     const juce::String applicationVersion { "1.14" };
     constexpr int aboutItemId = 100;
 
-   #if ! JUCE_MAC
-    // The framework keeps a second instance from running here too, but never tells the running
-    // one that another was started. This pipe carries the later instance's command line over, so
-    // the running window can come to the front as it does where the system passes it on.
-    class InstanceHandOver final : private juce::InterprocessConnection
-    {
-    public:
-        InstanceHandOver() : juce::InterprocessConnection (true) {}
-        ~InstanceHandOver() override { disconnect(); }
-
-        // In the running instance: wait for later instances to report themselves.
-        void listen()  { createPipe (pipeName(), -1, false); }
-
-        // In a later instance: tell the running one, then go.
-        static void tellRunningInstance (const juce::String& commandLine)
-        {
-            InstanceHandOver handOver;
-
-            if (handOver.connectToPipe (pipeName(), 1000))
-            {
-                const auto text = applicationName + "/" + commandLine;
-                handOver.sendMessage (juce::MemoryBlock (text.toRawUTF8(), text.getNumBytesAsUTF8()));
-            }
-        }
-
-    private:
-        static juce::String pipeName()  { return "TamrelOstrelPelto-instance"; }
-
-        void connectionMade() override {}
-        void connectionLost() override {}
-
-        void messageReceived (const juce::MemoryBlock& message) override
-        {
-            const auto text = message.toString();
-
-            if (auto* app = juce::JUCEApplicationBase::getInstance())
-            {
-                const auto prefix = app->getApplicationName() + "/";
-
-                if (text.startsWith (prefix))
-                    app->anotherInstanceStarted (text.substring (prefix.length()));
-            }
-        }
-    };
-   #endif
 }
 
 //==============================================================================
@@ -70,18 +26,26 @@ public:
 
     void initialise (const juce::String& commandLine) override
     {
+       #if JUCE_MAC
         if (sendCommandLineToPreexistingInstance())
         {
-           #if ! JUCE_MAC
-            InstanceHandOver::tellRunningInstance (commandLine);
-           #endif
+            quit();
+            return;
+        }
+       #else
+        // The framework's lock lies in a folder that all users share, so the first user's
+        // instance would be everyone's, and its hand-over never reaches the running instance
+        // here. One lock and one hand-over pipe per user instead.
+        singleInstance = std::make_unique<SingleInstance> (getApplicationName());
+
+        if (singleInstance->isAnotherInstanceRunning())
+        {
+            singleInstance->tellRunningInstance (commandLine);
             quit();
             return;
         }
 
-       #if ! JUCE_MAC
-        handOver = std::make_unique<InstanceHandOver>();
-        handOver->listen();
+        singleInstance->listen ([this] (const juce::String& otherCommandLine) { anotherInstanceStarted (otherCommandLine); });
        #endif
 
         // Without a surface attached, a simulated one can stand in (see the README).
@@ -107,7 +71,7 @@ public:
 
         virtualSurface = nullptr;
        #if ! JUCE_MAC
-        handOver = nullptr;
+        singleInstance = nullptr;
        #endif
     }
 
@@ -219,7 +183,7 @@ private:
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<fenz::VirtualSurface> virtualSurface;
    #if ! JUCE_MAC
-    std::unique_ptr<InstanceHandOver> handOver;
+    std::unique_ptr<SingleInstance> singleInstance;
    #endif
 };
 

@@ -10,6 +10,10 @@ work=$(mktemp -d)
 export KESTAL_SETTINGS_DIR=$work/settings
 export KESTAL_VIRTUAL_SURFACE_LOG=$work/surface.log
 mkdir -p "$KESTAL_SETTINGS_DIR"
+# The instance lock and the hand-over pipe lie in the user's runtime folder: one of the case's
+# own, so that runs side by side never meet through them.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 pids=()
 
 # Xlib keeps some locale data for good once a window is made; loaded from the start it is never
@@ -58,6 +62,77 @@ start_app() {
     read -r win_x win_y win_w win_h < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
 }
 
+# Picks a file in the framework's own file dialog titled $1, as a person would: types the path
+# into the dialog's file-name box and accepts it. $2 is the path.
+choose_in_dialog() {
+    local dialog
+    dialog=$(wait_for_window "$1") || fail "no $1 dialog"
+    sleep 1
+    local dx dy dw dh
+    read -r dx dy dw dh < <(xdotool getwindowgeometry --shell "$dialog" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
+    # The file-name box spans the dialog above its buttons.
+    xdotool mousemove $((dx + dw / 2)) $((dy + dh - 65)) click 1
+    sleep 0.5
+    xdotool type --delay 10 "$2"
+    # The first Return takes the path apart into folder and name, the second accepts the name.
+    xdotool key Return
+    sleep 0.5
+    xdotool key Return
+}
+
+wait_until_gone() {
+    for _ in $(seq 1 50); do
+        xdotool search --onlyvisible --name "^$1\$" > /dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# A user-defined mapping file as the system writes it: control 1 a control change on channel 5,
+# number 64; every other control a note on channel 1, number 0.
+write_user_defined_map() {
+    printf '<?xml version="1.0" encoding="UTF-8"?>\r\n\r\n<map mode="user-defined" name="Mine">\r\n  <controls>\r\n'
+    for id in $(seq 1 108); do
+        if [ "$id" -le 90 ]; then kind=button; elif [ "$id" -le 98 ]; then kind=knob
+        elif [ "$id" -eq 99 ]; then kind=jog-wheel; elif [ "$id" -le 107 ]; then kind=fader; else kind=master-fader; fi
+        if [ "$id" -eq 1 ]; then
+            printf '    <control id="1" kind="button" type="cc" chan="5" value="64"/>\r\n'
+        else
+            printf '    <control id="%d" kind="%s" type="note" chan="1" value="0"/>\r\n' "$id" "$kind"
+        fi
+    done
+    printf '  </controls>\r\n</map>\r\n'
+}
+
+# A second start while the application runs: it opens no window and ends, and the running
+# window comes to the front.
+expect_hand_over() {
+    xclock -title "elsewhere" &
+    local clock=$!
+    pids+=($clock)
+    local other
+    other=$(wait_for_window "elsewhere") || fail "no other window to take the focus"
+    xdotool windowfocus --sync "$other"
+    [ "$(xdotool getwindowfocus)" = "$other" ] || fail "could not move the focus away"
+
+    local windows_before
+    windows_before=$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)
+    "$app" > "$work/second.log" 2>&1 &
+    local second=$!
+    wait_for_exit "$second" || fail "the second instance did not end"
+    wait "$second" || fail "the second instance ended with an error"
+
+    [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq "$windows_before" ] || fail "the second instance opened a window"
+    for _ in $(seq 1 50); do
+        [ "$(xdotool getwindowfocus)" = "$window" ] && break
+        sleep 0.1
+    done
+    [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the running window did not come to the front"
+    kill -0 "$app_pid" || fail "the running instance ended"
+    kill "$clock" 2>/dev/null
+    wait "$clock" 2>/dev/null
+}
+
 # Clicks a point given in the content's coordinates (the window's menu bar sits above it).
 menu_bar_height=24
 click_content() {
@@ -79,24 +154,51 @@ case "$case_name" in
 
     second-start)
         start_app tamrel
-        xclock -title "elsewhere" &
+        expect_hand_over
+        ;;
+
+    handover-junk)
+        start_app tamrel
+        pipe=$XDG_RUNTIME_DIR/TamrelOstrelPelto.pipe_in
+        [ -p "$pipe" ] || fail "no hand-over pipe in the runtime folder"
+        # Eight bytes of junk, then a header that claims 2 GiB; the listener must drop both.
+        printf '\001junk\377\000\177' > "$pipe"
+        printf 'KsHo\000\000\000\200' > "$pipe"
+        sleep 0.5
+        expect_hand_over
+        # And it keeps listening.
+        expect_hand_over
+        ;;
+
+    per-user)
+        start_app tamrel
+        [ "$(stat -c %a "$XDG_RUNTIME_DIR")" = 700 ] || fail "the runtime folder is not the user's alone"
+        for f in TamrelOstrelPelto.lock TamrelOstrelPelto.pipe_in TamrelOstrelPelto.pipe_out; do
+            [ "$(stat -c %a "$XDG_RUNTIME_DIR/$f")" = 600 ] || fail "$f is not the user's alone"
+        done
+        # Another user's start finds its own runtime folder free and becomes that user's first
+        # instance; so does one without a runtime folder, in the folder named with its user id.
+        other=$work/other-runtime
+        mkdir -m 700 "$other"
+        XDG_RUNTIME_DIR=$other "$app" > "$work/other.log" 2>&1 &
         pids+=($!)
-        other=$(wait_for_window "elsewhere") || fail "no other window to take the focus"
-        xdotool windowfocus --sync "$other"
-        [ "$(xdotool getwindowfocus)" = "$other" ] || fail "could not move the focus away"
-
-        "$app" > "$work/second.log" 2>&1 &
-        second=$!
-        wait_for_exit "$second" || fail "the second instance did not end"
-        wait "$second" || fail "the second instance ended with an error"
-
-        [ "$(xdotool search --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq 1 ] || fail "the second instance opened a window"
-        for _ in $(seq 1 50); do
-            [ "$(xdotool getwindowfocus)" = "$window" ] && break
+        mkdir -m 700 "$work/tmp"
+        env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/fallback.log" 2>&1 &
+        pids+=($!)
+        for _ in $(seq 1 100); do
+            [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" 2>/dev/null | wc -l)" -eq 3 ] && break
             sleep 0.1
         done
-        [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the running window did not come to the front"
-        kill -0 "$app_pid" || fail "the running instance ended"
+        [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq 3 ] || fail "not one window per user"
+        own=$work/tmp/kestal-$(id -u)
+        [ "$(stat -c %a "$own")" = 700 ] || fail "the folder named with the user id is not the user's alone"
+        [ -e "$own/TamrelOstrelPelto.lock" ] || fail "no lock in the folder named with the user id"
+        # A second start of either user still hands over to that user's instance.
+        env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/fallback-second.log" 2>&1 &
+        second=$!
+        wait_for_exit "$second" || fail "the second start of the user without a runtime folder did not end"
+        expect_hand_over
+        [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq 3 ] || fail "a second start opened a window"
         ;;
 
     send-data)
@@ -149,6 +251,56 @@ case "$case_name" in
         # The header with command 4, then control 1's pass-1 message on channel 5 (4 on the wire).
         grep -A1 -P "\tF0 1D 03 01 30 00 04 7F F7$" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n1 | grep -qP "\t9F 04 00$" \
             || fail "control 1 did not go out on channel 5"
+        ;;
+
+    file-dialogs)
+        # Load a file that holds only control 1 through the real dialog, send it, then save it
+        # under a name without an extension, twice, the second time onto the first.
+        mkdir -p "$work/maps"
+        printf '<?xml version="1.0" encoding="UTF-8"?>\n<map mode="user-defined" name="Mine"><controls>'\
+'<control id="1" kind="button" type="cc" chan="5" value="64"/></controls></map>\n' > "$work/maps/mine.pelto"
+        write_user_defined_map > "$work/expected.pelto"
+        start_app tamrel
+
+        click_content $((525 + 47)) $((670 - 33 + 11))
+        choose_in_dialog "Load Mapping" "$work/maps/mine.pelto"
+        wait_until_gone "Load Mapping" || fail "the Load Mapping dialog did not close"
+        sleep 0.5
+        click_content $((419 + 47)) $((670 - 33 + 11))
+        wait_for_window "Send Mapping" > /dev/null || fail "no Send Mapping box"
+        grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
+        [ "$(grep -cP '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG")" -eq 250 ] || fail "not all 108 controls were sent"
+        # Control 1's two messages: a control change on channel 5, then number 64.
+        grep -A1 -P "\tF0 1D 03 01 30 00 04 7F F7$" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n1 | grep -qP "\t9F 04 02$" \
+            || fail "control 1 did not arrive as the file says"
+        grep -P '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG" | sed -n '124p' | grep -qP "\t9F 0C 00$" \
+            || fail "control 1's number did not arrive as the file says"
+        xdotool key --window "$(wait_for_window "Send Mapping")" Return
+        wait_until_gone "Send Mapping"
+
+        click_content $((631 + 47)) $((670 - 33 + 11))
+        choose_in_dialog "Save Mapping" "$work/maps/studio"
+        wait_until_gone "Save Mapping" || fail "the Save Mapping dialog did not close"
+        sleep 0.5
+        [ -e "$work/maps/studio" ] && fail "saved without the extension"
+        cmp -s "$work/maps/studio.pelto" "$work/expected.pelto" || fail "studio.pelto does not hold the loaded map in full"
+
+        # The question about overwriting is about the name that is written: cancelled, the file
+        # stays; confirmed, it is written.
+        printf 'old' > "$work/maps/studio.pelto"
+        for answer in Escape Return; do
+            click_content $((631 + 47)) $((670 - 33 + 11))
+            choose_in_dialog "Save Mapping" "$work/maps/studio"
+            question=$(wait_for_window "File already exists") || fail "no question before overwriting studio.pelto"
+            sleep 0.5
+            xdotool windowfocus --sync "$question" key "$answer"
+            wait_until_gone "File already exists" || fail "the question did not close"
+            sleep 0.5
+            if [ "$answer" = Escape ]; then
+                [ "$(cat "$work/maps/studio.pelto")" = old ] || fail "written although the overwrite was cancelled"
+            fi
+        done
+        cmp -s "$work/maps/studio.pelto" "$work/expected.pelto" || fail "the confirmed overwrite did not write the map"
         ;;
 
     about-menu)
