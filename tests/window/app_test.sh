@@ -62,6 +62,19 @@ start_app() {
     read -r win_x win_y win_w win_h < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
 }
 
+# Presses a command button at a point of the content and waits for the window it opens, titled
+# $3. Right after a modal run ends the window may not take the click yet: it is tried again.
+press_for_window() {
+    for _ in 1 2 3; do
+        click_content "$1" "$2"
+        for _ in $(seq 1 50); do
+            xdotool search --onlyvisible --name "^$3\$" > /dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+    done
+    return 1
+}
+
 # Picks a file in the framework's own file dialog titled $1, as a person would: types the path
 # into the dialog's file-name box and accepts it. $2 is the path.
 choose_in_dialog() {
@@ -226,8 +239,7 @@ case "$case_name" in
             done
         done
         xdotool search --onlyvisible --name "^Select your device$" > /dev/null 2>&1 && fail "the chooser did not accept the surface"
-        click_content $((419 + 47)) $((670 - 33 + 11))
-        wait_for_window "Send Mapping" > /dev/null || fail "no Send Mapping box"
+        press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
         grep -q "^# mapping taken for mode 0" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no mapping"
         ;;
 
@@ -262,12 +274,10 @@ case "$case_name" in
         write_user_defined_map > "$work/expected.pelto"
         start_app tamrel
 
-        click_content $((525 + 47)) $((670 - 33 + 11))
+        press_for_window $((525 + 47)) $((670 - 33 + 11)) "Load Mapping" || fail "no Load Mapping dialog"
         choose_in_dialog "Load Mapping" "$work/maps/mine.pelto"
         wait_until_gone "Load Mapping" || fail "the Load Mapping dialog did not close"
-        sleep 0.5
-        click_content $((419 + 47)) $((670 - 33 + 11))
-        wait_for_window "Send Mapping" > /dev/null || fail "no Send Mapping box"
+        press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
         grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
         [ "$(grep -cP '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG")" -eq 250 ] || fail "not all 108 controls were sent"
         # Control 1's two messages: a control change on channel 5, then number 64.
@@ -278,7 +288,7 @@ case "$case_name" in
         xdotool key --window "$(wait_for_window "Send Mapping")" Return
         wait_until_gone "Send Mapping"
 
-        click_content $((631 + 47)) $((670 - 33 + 11))
+        press_for_window $((631 + 47)) $((670 - 33 + 11)) "Save Mapping" || fail "no Save Mapping dialog"
         choose_in_dialog "Save Mapping" "$work/maps/studio"
         wait_until_gone "Save Mapping" || fail "the Save Mapping dialog did not close"
         sleep 0.5
@@ -289,7 +299,7 @@ case "$case_name" in
         # stays; confirmed, it is written.
         printf 'old' > "$work/maps/studio.pelto"
         for answer in Escape Return; do
-            click_content $((631 + 47)) $((670 - 33 + 11))
+            press_for_window $((631 + 47)) $((670 - 33 + 11)) "Save Mapping" || fail "no Save Mapping dialog"
             choose_in_dialog "Save Mapping" "$work/maps/studio"
             question=$(wait_for_window "File already exists") || fail "no question before overwriting studio.pelto"
             sleep 0.5
