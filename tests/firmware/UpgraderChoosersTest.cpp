@@ -1,0 +1,525 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "fenz_MidiPorts.h"
+#include "fenz_UpgraderChoosers.h"
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace
+{
+
+// Stands in for the system's MIDI devices: lists whatever names a test gives it.
+struct FakePorts : public fenz::MidiPortProvider
+{
+    juce::StringArray getOutputNames() override  { return outputs; }
+    juce::StringArray getInputNames() override   { return inputs; }
+    std::unique_ptr<fenz::MidiOutputPort> openOutput (int) override  { return nullptr; }
+    std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
+
+    juce::StringArray outputs, inputs;
+};
+
+std::vector<juce::String> toVector (const juce::StringArray& names)
+{
+    return { names.begin(), names.end() };
+}
+
+std::vector<juce::String> itemTexts (const juce::ComboBox& box)
+{
+    std::vector<juce::String> texts;
+
+    for (int i = 0; i < box.getNumItems(); ++i)
+        texts.push_back (box.getItemText (i));
+
+    return texts;
+}
+
+std::vector<int> itemIds (const juce::ComboBox& box)
+{
+    std::vector<int> ids;
+
+    for (int i = 0; i < box.getNumItems(); ++i)
+        ids.push_back (box.getItemId (i));
+
+    return ids;
+}
+
+// Runs the message loop until everything posted so far has been delivered.
+void deliverPendingMessages()
+{
+    bool delivered = false;
+    juce::MessageManager::callAsync ([&] { delivered = true; });
+
+    while (! delivered)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+}
+
+// Counts the change notifications a combo box sends.
+struct ChangeCounter : public juce::ComboBox::Listener
+{
+    void comboBoxChanged (juce::ComboBox*) override  { ++changes; }
+    int changes = 0;
+};
+
+// A dialog that never ends would hang the test; this ends it with a result no button gives.
+struct StuckDialogGuard : juce::Timer
+{
+    StuckDialogGuard()  { startTimer (30000); }
+
+    void timerCallback() override
+    {
+        stopTimer();
+        ADD_FAILURE() << "the dialog was still open";
+        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    }
+};
+
+// Shows a chooser in a modal dialog that does not own it, as the upgrader does, and returns the
+// run's result; `whileOpen` runs once the modal loop is going, with the dialog that holds it.
+int runModal (juce::Component& chooser, const juce::String& title, std::function<void (juce::DialogWindow&)> whileOpen)
+{
+    juce::DialogWindow::LaunchOptions options;
+    options.dialogTitle = title;
+    options.content.setNonOwned (&chooser);
+    options.useNativeTitleBar = true;
+    options.resizable = false;
+
+    juce::MessageManager::callAsync ([&chooser, whileOpen]
+    {
+        auto* dialog = chooser.findParentComponentOfClass<juce::DialogWindow>();
+
+        if (dialog == nullptr)
+        {
+            ADD_FAILURE() << "the chooser is not inside a dialog";
+            juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+            return;
+        }
+
+        whileOpen (*dialog);
+    });
+
+    StuckDialogGuard guard;
+    return options.runModal();
+}
+
+// Both choosers have the same three children, added in this order.
+template <typename Chooser>
+void expectBuiltAlike (Chooser& chooser)
+{
+    EXPECT_EQ (chooser.getName(), "DeviceSelectComponent");
+    EXPECT_EQ (chooser.getWidth(), 300);
+    EXPECT_EQ (chooser.getHeight(), 200);
+
+    ASSERT_EQ (chooser.getNumChildComponents(), 3);
+    EXPECT_EQ (chooser.getChildComponent (0), &chooser.okButton);
+    EXPECT_EQ (chooser.getChildComponent (1), &chooser.cancelButton);
+    EXPECT_EQ (chooser.getChildComponent (2), &chooser.comboBox);
+
+    EXPECT_EQ (chooser.okButton.getButtonText(), "OK");
+    EXPECT_EQ (chooser.cancelButton.getButtonText(), "Cancel");
+    EXPECT_EQ (chooser.comboBox.getName(), "");
+
+    for (auto* c : chooser.getChildren())
+        EXPECT_TRUE (c->isVisible());
+}
+
+template <typename Chooser>
+void expectLayout (Chooser& chooser)
+{
+    const struct { int w, h; juce::Rectangle<int> box, ok, cancel; } cases[] {
+        { 300, 200, { 8, 76, 284, 24 },  { 90, 160, 100, 30 },  { 190, 160, 100, 30 } },
+        { 640, 481, { 8, 216, 624, 24 }, { 430, 441, 100, 30 }, { 530, 441, 100, 30 } },
+        // Too small for two full buttons: Cancel keeps its width and OK gets what is left.
+        { 150, 20,  { 8, -14, 134, 24 }, { -10, -10, 50, 20 },  { 40, -10, 100, 20 } },
+        // Narrower than one button: Cancel takes the whole width, OK none of it.
+        { 60, 45,   { 8, -2, 44, 24 },   { -10, 5, 0, 30 },     { -10, 5, 60, 30 } },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.w) + " x " + juce::String (c.h));
+        chooser.setSize (c.w, c.h);
+
+        EXPECT_EQ (chooser.comboBox.getBounds(), c.box);
+        EXPECT_EQ (chooser.okButton.getBounds(), c.ok);
+        EXPECT_EQ (chooser.cancelButton.getBounds(), c.cancel);
+    }
+}
+
+class UpgraderChooserTest : public ::testing::Test
+{
+protected:
+    FakePorts system;
+
+    void SetUp() override     { fenz::MidiPorts::setSystemProvider (&system); }
+    void TearDown() override  { fenz::MidiPorts::setSystemProvider (nullptr); }
+};
+
+juce::ValueTree firmwareList (std::initializer_list<juce::NamedValueSet> entries)
+{
+    juce::ValueTree list ("firmwares");
+
+    for (const auto& entry : entries)
+    {
+        juce::ValueTree firmware ("firmware");
+
+        for (const auto& property : entry)
+            firmware.setProperty (property.name, property.value, nullptr);
+
+        list.appendChild (firmware, nullptr);
+    }
+
+    return list;
+}
+
+juce::NamedValueSet entry (std::initializer_list<juce::NamedValueSet::NamedValue> values)
+{
+    return juce::NamedValueSet (values);
+}
+
+} // namespace
+
+//==============================================================================
+TEST_F (UpgraderChooserTest, PortNamesKeepTheSystemOrderWithEachExactNameOnceAndNoBlanks)
+{
+    const struct { const char* what; juce::StringArray ports; std::vector<juce::String> expected; } cases[] {
+        { "the usual mix",        { "A", "A", "a", "", "   " },                         { "A", "a" } },
+        { "first of equals stays", { "B", "A", "B", "C", "A", "B" },                   { "B", "A", "C" } },
+        { "every white-space kind", { " ", "\t", "\n", "\v", "\f", "\r", " \t\n\v\f\r", "X" }, { "X" } },
+        { "blank duplicates",     { "", "", " ", " ", "Y", "" },                       { "Y" } },
+        { "names are not trimmed", { " A", "A", "A ", " A", "A\t" },                   { " A", "A", "A ", "A\t" } },
+        { "inner blanks stay",    { "Port 1", "Port\t2", "Port 1" },                   { "Port 1", "Port\t2" } },
+        { "only blanks",          { "", " ", "\r\n" },                                 {} },
+        { "no ports",             {},                                                  {} },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+
+        // Outputs and inputs are separate lists: each direction must read its own.
+        system.outputs = c.ports;
+        system.inputs = { "input only" };
+        EXPECT_THAT (toVector (fenz::DeviceHelpers::getDeviceNames (true)), ElementsAreArray (c.expected));
+
+        system.inputs = c.ports;
+        system.outputs = { "output only" };
+        EXPECT_THAT (toVector (fenz::DeviceHelpers::getDeviceNames (false)), ElementsAreArray (c.expected));
+    }
+}
+
+// The virtual surface and real hardware are reached the same way: through the port layer's list,
+// which follows the system's ports with those of every added provider.
+TEST_F (UpgraderChooserTest, PortNamesIncludeAddedProvidersBehindTheSystemsAndDropTheirDuplicates)
+{
+    FakePorts simulated;
+    simulated.inputs = { "Sim In", "Hardware In" };
+    simulated.outputs = { "Sim Out" };
+    system.inputs = { "Hardware In", " " };
+    system.outputs = { "Hardware Out" };
+
+    fenz::MidiPorts::addProvider (&simulated);
+    const auto inputs = fenz::DeviceHelpers::getDeviceNames (false);
+    const auto outputs = fenz::DeviceHelpers::getDeviceNames (true);
+    fenz::MidiPorts::removeProvider (&simulated);
+
+    EXPECT_THAT (toVector (inputs), ElementsAreArray (std::vector<juce::String> { "Hardware In", "Sim In" }));
+    EXPECT_THAT (toVector (outputs), ElementsAreArray (std::vector<juce::String> { "Hardware Out", "Sim Out" }));
+}
+
+//==============================================================================
+TEST_F (UpgraderChooserTest, PortChooserOffersTheInputsWithTheFirstPreselectedWithoutNotifying)
+{
+    const struct { const char* what; juce::StringArray inputs; std::vector<juce::String> items; const char* first; } cases[] {
+        { "two ports",         { "X", "Y" },                   { "X", "Y" },      "X" },
+        { "listed once each",  { "X", "", "X", "x", "\t" },    { "X", "x" },      "X" },
+        { "no port",           {},                             {},                ""  },
+        { "only blanks",       { " ", "" },                    {},                ""  },
+    };
+
+    system.outputs = { "An output", "Another output" };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        system.inputs = c.inputs;
+
+        fenz::DeviceSelectComponent chooser;
+        ChangeCounter counter;
+        chooser.comboBox.addListener (&counter);
+        deliverPendingMessages();
+
+        expectBuiltAlike (chooser);
+        EXPECT_THAT (itemTexts (chooser.comboBox), ElementsAreArray (c.items));
+
+        std::vector<int> expectedIds;
+        for (size_t i = 0; i < c.items.size(); ++i)
+            expectedIds.push_back ((int) i + 1);
+        EXPECT_THAT (itemIds (chooser.comboBox), ElementsAreArray (expectedIds));
+
+        EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), c.items.empty() ? -1 : 0);
+        EXPECT_EQ (chooser.comboBox.getText(), c.first);
+        EXPECT_EQ (chooser.selectedName, c.first);
+        EXPECT_EQ (counter.changes, 0);
+
+        chooser.comboBox.removeListener (&counter);
+    }
+}
+
+TEST_F (UpgraderChooserTest, PortChooserCopiesTheUsersChoiceIntoSelectedName)
+{
+    system.inputs = { "X", "Y", "Z" };
+    fenz::DeviceSelectComponent chooser;
+
+    chooser.comboBox.setSelectedId (3, juce::sendNotificationSync);
+    EXPECT_EQ (chooser.selectedName, "Z");
+
+    chooser.comboBox.setSelectedId (2, juce::sendNotificationSync);
+    EXPECT_EQ (chooser.selectedName, "Y");
+}
+
+TEST_F (UpgraderChooserTest, PortChooserOkEndsTheRunWithOneAndLeavesSelectedNameAsItStands)
+{
+    const struct { const char* what; juce::StringArray inputs; std::function<void (fenz::DeviceSelectComponent&)> choose; const char* name; } cases[] {
+        { "OK at once",           { "X", "Y" }, [] (fenz::DeviceSelectComponent&) {},                                             "X" },
+        { "the user chose Y",     { "X", "Y" }, [] (fenz::DeviceSelectComponent& c) { c.comboBox.setSelectedId (2, juce::sendNotificationSync); }, "Y" },
+        // OK takes the name as the last notification left it; it does not read the box again.
+        { "box changed silently", { "X", "Y" }, [] (fenz::DeviceSelectComponent& c) { c.comboBox.setSelectedId (2, juce::dontSendNotification); }, "X" },
+        { "no port",              {},           [] (fenz::DeviceSelectComponent&) {},                                             ""  },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        system.inputs = c.inputs;
+        fenz::DeviceSelectComponent chooser;
+
+        const auto result = runModal (chooser, "Choose Your Fenz Device", [&] (juce::DialogWindow&)
+        {
+            c.choose (chooser);
+            chooser.okButton.triggerClick();
+        });
+
+        EXPECT_EQ (result, 1);
+        EXPECT_EQ (chooser.selectedName, c.name);
+        EXPECT_EQ (chooser.getParentComponent(), nullptr);
+    }
+}
+
+namespace
+{
+
+// Records when the dialog disappears from the screen.
+struct HideWatcher : public juce::ComponentListener
+{
+    void componentVisibilityChanged (juce::Component& c) override
+    {
+        if (! c.isVisible() && ! hidden)
+        {
+            hidden = true;
+            hiddenAt = std::chrono::steady_clock::now();
+        }
+    }
+
+    bool hidden = false;
+    std::chrono::steady_clock::time_point hiddenAt;
+};
+
+} // namespace
+
+TEST_F (UpgraderChooserTest, PortChooserCancelClosesTheDialogOnlyAfterThreeHundredMillisecondsWithZero)
+{
+    system.inputs = { "X", "Y" };
+    fenz::DeviceSelectComponent chooser;
+    HideWatcher watcher;
+    std::chrono::steady_clock::time_point clickedAt;
+
+    const auto result = runModal (chooser, "Choose Your Fenz Device", [&] (juce::DialogWindow& dialog)
+    {
+        chooser.comboBox.setSelectedId (2, juce::sendNotificationSync);
+        dialog.addComponentListener (&watcher);
+        EXPECT_TRUE (dialog.isVisible());
+
+        clickedAt = std::chrono::steady_clock::now();
+        chooser.buttonClicked (&chooser.cancelButton);
+    });
+
+    EXPECT_EQ (result, 0);
+    ASSERT_TRUE (watcher.hidden);
+    EXPECT_GE (watcher.hiddenAt - clickedAt, std::chrono::milliseconds (300));
+    EXPECT_EQ (chooser.selectedName, "Y");
+}
+
+TEST_F (UpgraderChooserTest, PortChooserClosedByItsWindowGivesZero)
+{
+    system.inputs = { "X" };
+    fenz::DeviceSelectComponent chooser;
+
+    const auto result = runModal (chooser, "Choose Your Fenz Device",
+                                  [] (juce::DialogWindow& dialog) { dialog.closeButtonPressed(); });
+
+    EXPECT_EQ (result, 0);
+    EXPECT_EQ (chooser.selectedName, "X");
+}
+
+TEST_F (UpgraderChooserTest, ChoosersOutsideADialogIgnoreTheirButtons)
+{
+    system.inputs = { "X", "Y" };
+    fenz::DeviceSelectComponent ports;
+    fenz::FirmwareSelectComponent versions (firmwareList ({ entry ({ { "name", "Alpha" }, { "version", "2.1" } }) }));
+
+    for (auto* button : { &ports.okButton, &ports.cancelButton })
+        ports.buttonClicked (button);
+
+    for (auto* button : { &versions.okButton, &versions.cancelButton })
+        versions.buttonClicked (button);
+
+    EXPECT_EQ (ports.selectedName, "X");
+    EXPECT_EQ (ports.comboBox.getSelectedItemIndex(), 0);
+    EXPECT_EQ (versions.comboBox.getSelectedItemIndex(), 0);
+}
+
+//==============================================================================
+TEST_F (UpgraderChooserTest, VersionChooserOffersNameAndVersionOfEachEntryWithTheFirstSelected)
+{
+    const struct { const char* what; juce::ValueTree list; std::vector<juce::String> items; } cases[] {
+        { "name and version, name only",
+          firmwareList ({ entry ({ { "name", "Alpha" }, { "version", "2.1" }, { "fw", "alpha.bin" } }),
+                          entry ({ { "name", "Beta" } }) }),
+          { "Alpha v2.1", "Beta v" } },
+        { "version only, numbers as text",
+          firmwareList ({ entry ({ { "version", 3 } }),
+                          entry ({ { "name", 176 }, { "version", 1.5 } }),
+                          entry ({}) }),
+          { " v3", "176 v1.5", " v" } },
+        { "equal entries stay apart",
+          firmwareList ({ entry ({ { "name", "Tamrel" }, { "version", "1.14" } }),
+                          entry ({ { "name", "Tamrel" }, { "version", "1.14" } }) }),
+          { "Tamrel v1.14", "Tamrel v1.14" } },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        fenz::FirmwareSelectComponent chooser (c.list);
+
+        expectBuiltAlike (chooser);
+        EXPECT_THAT (itemTexts (chooser.comboBox), ElementsAreArray (c.items));
+
+        std::vector<int> expectedIds;
+        for (size_t i = 0; i < c.items.size(); ++i)
+            expectedIds.push_back ((int) i + 1);
+        EXPECT_THAT (itemIds (chooser.comboBox), ElementsAreArray (expectedIds));
+
+        EXPECT_EQ (chooser.comboBox.getSelectedId(), 1);
+        EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), 0);
+        EXPECT_TRUE (chooser.firmwares.isEquivalentTo (c.list));
+    }
+}
+
+// The first item is selected with a notification that arrives later, through the message loop.
+TEST_F (UpgraderChooserTest, VersionChooserAnnouncesItsFirstSelectionLater)
+{
+    fenz::FirmwareSelectComponent chooser (firmwareList ({ entry ({ { "name", "Alpha" } }) }));
+    ChangeCounter counter;
+    chooser.comboBox.addListener (&counter);
+
+    EXPECT_EQ (counter.changes, 0);
+    deliverPendingMessages();
+    EXPECT_EQ (counter.changes, 1);
+    EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), 0);
+
+    chooser.comboBox.removeListener (&counter);
+}
+
+TEST_F (UpgraderChooserTest, VersionChooserKeepsACopyOfTheListItWasGiven)
+{
+    auto list = firmwareList ({ entry ({ { "name", "Alpha" }, { "version", "2.1" } }) });
+    fenz::FirmwareSelectComponent chooser (list);
+
+    list.getChild (0).setProperty ("name", "Changed", nullptr);
+    list.appendChild (juce::ValueTree ("firmware"), nullptr);
+
+    ASSERT_EQ (chooser.firmwares.getNumChildren(), 1);
+    EXPECT_EQ (chooser.firmwares.getChild (0)["name"].toString(), "Alpha");
+    EXPECT_EQ (chooser.comboBox.getNumItems(), 1);
+}
+
+TEST_F (UpgraderChooserTest, VersionChooserFromAnInvalidOrEmptyListOffersNothing)
+{
+    const struct { const char* what; juce::ValueTree list; } cases[] {
+        { "invalid", juce::ValueTree() },
+        { "empty",   juce::ValueTree ("firmwares") },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        fenz::FirmwareSelectComponent chooser (c.list);
+        deliverPendingMessages();
+
+        expectBuiltAlike (chooser);
+        EXPECT_EQ (chooser.firmwares.isValid(), c.list.isValid());
+        EXPECT_EQ (chooser.firmwares.getNumChildren(), 0);
+        EXPECT_THAT (itemTexts (chooser.comboBox), IsEmpty());
+        EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), -1);
+        EXPECT_EQ (chooser.comboBox.getText(), "");
+    }
+}
+
+TEST_F (UpgraderChooserTest, VersionChooserAnswersOneWithTheSelectedIndexOrZero)
+{
+    const auto list = firmwareList ({ entry ({ { "name", "Alpha" }, { "version", "2.1" } }),
+                                      entry ({ { "name", "Beta" } }) });
+
+    const struct { const char* what; std::function<void (fenz::FirmwareSelectComponent&, juce::DialogWindow&)> act;
+                   int result, index; } cases[] {
+        { "OK at once",         [] (fenz::FirmwareSelectComponent& c, juce::DialogWindow&) { c.okButton.triggerClick(); }, 1, 0 },
+        { "Beta, then OK",      [] (fenz::FirmwareSelectComponent& c, juce::DialogWindow&)
+                                { c.comboBox.setSelectedId (2, juce::sendNotificationSync); c.okButton.triggerClick(); }, 1, 1 },
+        { "Cancel",             [] (fenz::FirmwareSelectComponent& c, juce::DialogWindow&) { c.cancelButton.triggerClick(); }, 0, 0 },
+        { "the window's close", [] (fenz::FirmwareSelectComponent&, juce::DialogWindow& d) { d.closeButtonPressed(); }, 0, 0 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        fenz::FirmwareSelectComponent chooser (list);
+        HideWatcher watcher;
+
+        const auto result = runModal (chooser, "Firmware Version", [&] (juce::DialogWindow& dialog)
+        {
+            dialog.addComponentListener (&watcher);
+            c.act (chooser, dialog);
+        });
+
+        EXPECT_EQ (result, c.result);
+        EXPECT_EQ (watcher.hidden, c.result == 0);
+        EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), c.index);
+
+        if (result == 1)
+        {
+            EXPECT_EQ (chooser.firmwares.getChild (c.index)["name"].toString(), c.index == 0 ? "Alpha" : "Beta");
+        }
+    }
+}
+
+//==============================================================================
+TEST_F (UpgraderChooserTest, PortChooserLaysOutTheBoxAcrossTheMiddleAndOkDirectlyLeftOfCancel)
+{
+    system.inputs = { "X" };
+    fenz::DeviceSelectComponent chooser;
+    expectLayout (chooser);
+}
+
+TEST_F (UpgraderChooserTest, VersionChooserLaysOutTheBoxAcrossTheMiddleAndOkDirectlyLeftOfCancel)
+{
+    fenz::FirmwareSelectComponent chooser (firmwareList ({ entry ({ { "name", "Alpha" } }) }));
+    expectLayout (chooser);
+}
