@@ -1,13 +1,94 @@
 #include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradeProtocol.h"
+
+#include <cstdlib>
 
 namespace fenz
 {
 
-// Not built yet.
-FirmwareUpgradeComponent::MidiInputHandler::~MidiInputHandler() {}
-void FirmwareUpgradeComponent::MidiInputHandler::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) {}
-void FirmwareUpgradeComponent::MidiInputHandler::openProgram (const juce::File&) {}
-void FirmwareUpgradeComponent::MidiInputHandler::closePorts() {}
-void FirmwareUpgradeComponent::MidiInputHandler::clearFlags() noexcept {}
+FirmwareUpgradeComponent::MidiInputHandler::~MidiInputHandler()
+{
+    // No acknowledgement may arrive while the handler is being taken apart.
+    if (midiInput != nullptr)
+        midiInput->stop();
+
+    std::free (data);
+    data = nullptr;
+    midiOutput.reset();
+    midiInput.reset();
+}
+
+void FirmwareUpgradeComponent::MidiInputHandler::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
+{
+    // The device names what it acknowledges in the first data byte; nothing else is looked at.
+    if (message.getRawDataSize() < 2)
+        return;
+
+    switch (message.getRawData()[1])
+    {
+        case UpgradeProtocol::eraseAckCode:    eraseAck = true;   break;
+        case UpgradeProtocol::writeAckCode:    writeAck = true;   break;
+        case UpgradeProtocol::resetAckCode:    resetAck = true;   break;
+        case UpgradeProtocol::connectAckCode:  connectAck = true; break;
+        default:                               break;
+    }
+}
+
+void FirmwareUpgradeComponent::MidiInputHandler::openProgram (const juce::File& newFile)
+{
+    size = 0;
+    std::free (data);
+    data = nullptr;
+    file = newFile;
+
+    // Reading stops at the first size the Upgrade step refuses: a wrongly chosen huge file
+    // is still refused there, without ever being held in memory.
+    juce::MemoryBlock image;
+    juce::FileInputStream stream (file);
+
+    if (stream.openedOk())
+    {
+        constexpr auto limit = (size_t) UpgradeProtocol::maxImageSize;
+        image.setSize (limit);
+        size_t bytesRead = 0;
+
+        while (bytesRead < limit)
+        {
+            const auto got = stream.read (static_cast<char*> (image.getData()) + bytesRead, (int) (limit - bytesRead));
+
+            if (got <= 0)
+                break;
+
+            bytesRead += (size_t) got;
+        }
+
+        image.setSize (bytesRead);
+    }
+
+    data = static_cast<char*> (std::calloc (image.getSize() + 1, 1));
+
+    if (data == nullptr)
+        return;
+
+    image.copyTo (data, 0, image.getSize());
+    size = (juce::uint64) image.getSize();
+}
+
+void FirmwareUpgradeComponent::MidiInputHandler::closePorts()
+{
+    if (midiInput != nullptr)
+        midiInput->stop();
+
+    midiInput.reset();
+    midiOutput.reset();
+}
+
+void FirmwareUpgradeComponent::MidiInputHandler::clearFlags() noexcept
+{
+    resetAck = false;
+    writeAck = false;
+    eraseAck = false;
+    connectAck = false;
+}
 
 } // namespace fenz

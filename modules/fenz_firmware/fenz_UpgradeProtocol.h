@@ -3,6 +3,7 @@
 #include "fenz_MidiPorts.h"
 
 #include <array>
+#include <functional>
 #include <vector>
 
 namespace fenz
@@ -29,6 +30,12 @@ namespace UpgradeProtocol
 
     // The acknowledgement codes: the second byte of the device's answer.
     constexpr juce::uint8 eraseAckCode = 0x00, writeAckCode = 0x01, resetAckCode = 0x02, connectAckCode = 0x7f;
+
+    // The blocking pause the packet senders take between messages (fenz::pauseMilliseconds).
+    // Tests put a recorder here to see the pacing without waiting; an empty function puts the
+    // real pause back. Answers the one it replaces. Set it only while nothing is sending.
+    using PauseFunction = std::function<void (int milliseconds)>;
+    PauseFunction setPauseFunction (PauseFunction replacement);
 
     // The sum modulo 256 of the bytes.
     juce::uint8 checksum (const juce::uint8* bytes, size_t numBytes) noexcept;
