@@ -5,6 +5,7 @@
 #include "Kestal.h"
 #include "KestalPictures.h"
 #include "UdMode.h"
+#include "fenz_FirmwareLaunch.h"
 #include "fenz_Product.h"
 #include "fenz_StringJoin.h"
 
@@ -316,7 +317,7 @@ void ContentComponent::buttonClicked (juce::Button* button)
     else if (button == &sendDataButton)    sendData();
     else if (button == &loadFileButton)    loadFile();
     else if (button == &saveFileButton)    saveFile();
-    else if (button == &firmwareUpgradeButton) {}
+    else if (button == &firmwareUpgradeButton) fenz::launchFirmwareUpgrade (kestalState().productId, this);
     else if (auto* control = dynamic_cast<MappableButton*> (button))
     {
         clearToggleStates();

@@ -1,25 +1,348 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradeProtocol.h"
+#include "fenz_Pause.h"
+
+#include <cstdlib>
 
 namespace fenz
 {
 
-// Not built yet.
+namespace
+{
+    const juce::String windowTitle ("Firmware Upgrade");
+
+    // The fragment every port of a device in upgrade mode carries in its name.
+    const juce::String upgradePortFragment ("Fenz firmware upgrade");
+
+    juce::String quoted (const juce::String& text)   { return "\"" + text + "\""; }
+
+    // Step 0 to 4; the fourth step's name depends on where its firmware comes from.
+    juce::String stepName (int step, bool online)
+    {
+        switch (step)
+        {
+            case 0:  return "Connect";
+            case 1:  return "Erase";
+            case 2:  return "Activate";
+            case 3:  return online ? "Select Version" : "Load File";
+            case 4:  return "Upgrade";
+            default: return "Invalid Step";
+        }
+    }
+
+    juce::String stepDescription (int step, bool online)
+    {
+        const auto name = quoted (stepName (step, online));
+
+        switch (step)
+        {
+            case 0:  return "Please connect your Fenz device and click " + name + " button to create the connection.";
+            case 1:  return "Click " + name + " button to enter into " + quoted ("Firmware upgrade mode") + ".";
+            case 2:  return "Click " + name + " button to activate the " + quoted ("Firmware upgrade mode") + ".";
+            case 3:  return "Click " + quoted ("Select Version")
+                            + ", the process will automatically search for the most up to date firmware for your device at our website.";
+            case 4:  return "Click " + name + " to start the file upload process.";
+            default: return {};
+        }
+    }
+
+    // The window that shows the panel's title: the nearest dialog around it, else the nearest
+    // document window, else none.
+    juce::DocumentWindow* titleWindowOf (juce::Component& panel)
+    {
+        if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
+            return dialog;
+
+        return panel.findParentComponentOfClass<juce::DocumentWindow>();
+    }
+
+    void setWindowTitle (juce::Component& panel, const juce::String& title)
+    {
+        if (auto* window = titleWindowOf (panel))
+            window->setName (title);
+    }
+
+    int upperCaseKeyCode (const juce::KeyPress& key)
+    {
+        const auto code = key.getKeyCode();
+
+        // Only letters are folded: function keys and the like have codes of their own that
+        // must stay as they are.
+        if (code >= 'a' && code <= 'z')
+            return code - 'a' + 'A';
+
+        return code;
+    }
+}
+
+//==============================================================================
 FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
     : pid (productId), initialPid (productId), currentPid (productId)
 {
+    tooltipWindow.setMillisecondsBeforeTipAppears (0);
+    firmwares = juce::ValueTree ("firmwares");
+
+    addAndMakeVisible (statusLabel);
+    statusLabel.setText ("Upgrade Progress", juce::dontSendNotification);
+    statusLabel.setJustificationType (juce::Justification::centred);
+
+    addAndMakeVisible (progressBar);
+    progressBar.setPercentageDisplay (true);
+    progressBar.setColour (juce::ProgressBar::foregroundColourId, juce::Colours::skyblue);
+
+    for (int i = 0; i < 5; ++i)
+    {
+        const auto caption = "Step " + juce::String (i + 1);
+
+        addAndMakeVisible (stepLabels[i]);
+        stepLabels[i].setText (caption, juce::dontSendNotification);
+        stepLabels[i].setJustificationType (juce::Justification::centred);
+
+        addAndMakeVisible (stepNumberLabels[i]);
+        stepNumberLabels[i].setText (caption + ":", juce::dontSendNotification);
+        stepNumberLabels[i].setJustificationType (juce::Justification::topLeft);
+
+        addAndMakeVisible (stepTextLabels[i]);
+        stepTextLabels[i].setText (stepDescription (i, onlineMode), juce::dontSendNotification);
+        stepTextLabels[i].setJustificationType (juce::Justification::topLeft);
+        stepTextLabels[i].setMinimumHorizontalScale (1.0f);
+    }
+
+    addAndMakeVisible (noteCaptionLabel);
+    noteCaptionLabel.setText ("Note:", juce::dontSendNotification);
+    noteCaptionLabel.setJustificationType (juce::Justification::topLeft);
+
+    addAndMakeVisible (noteLabel);
+    noteLabel.setText ("If your connected Fenz product model name does not appear on the pull-down menu, select "
+                           + quoted ("USB Audio Device") + " as the MIDI In/Out device",
+                       juce::dontSendNotification);
+    noteLabel.setJustificationType (juce::Justification::topLeft);
+
+    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
+                                        &versionStepButton, &upgradeStepButton };
+
+    for (int i = 0; i < 5; ++i)
+    {
+        addAndMakeVisible (*stepButtons[i]);
+        stepButtons[i]->setButtonText (stepName (i, onlineMode));
+        stepButtons[i]->addListener (this);
+    }
+
+    addAndMakeVisible (updateDeviceNameButton);
+    updateDeviceNameButton.setButtonText ("Update Device Name");
+    updateDeviceNameButton.addListener (this);
+
+    for (auto* child : getChildren())
+        if (auto* label = dynamic_cast<juce::Label*> (child))
+            label->setColour (juce::Label::textColourId, juce::Colours::black);
+
+    updateProgress (-1);
+
+    // Everything the steps show or ask starts as the real window of the framework.
+    dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
+    {
+        juce::DialogWindow::LaunchOptions options;
+        options.content.setNonOwned (&chooser);
+        options.dialogTitle = title;
+        options.componentToCentreAround = this;
+        options.escapeKeyTriggersCloseButton = true;
+        options.useNativeTitleBar = true;
+        options.resizable = false;
+        return options.runModal();
+    };
+
+    dialogs.showMessageBox = [] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+    {
+        juce::AlertWindow::showMessageBox (icon, title, text);
+    };
+
+    dialogs.showMessageBoxAsync = [] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+    {
+        juce::AlertWindow::showMessageBoxAsync (icon, title, text);
+    };
+
+    dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
+    {
+        juce::FileChooser chooser ("Choose The Firmware File", startingPlace, "*.bin");
+
+        if (chooser.showDialog (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles, nullptr))
+            return chooser.getResult();
+
+        return juce::File();
+    };
+
+    dialogs.runShellCommand = [] (const char* command)
+    {
+        // What the command answers is not looked at: the instructions follow either way.
+        const auto result = std::system (command);
+        juce::ignoreUnused (result);
+    };
+
+    setSize (514, 491);
 }
 
-FirmwareUpgradeComponent::~FirmwareUpgradeComponent()                   {}
-void FirmwareUpgradeComponent::paint (juce::Graphics&)                  {}
-bool FirmwareUpgradeComponent::keyPressed (const juce::KeyPress&)       { return false; }
-void FirmwareUpgradeComponent::resized()                                {}
-void FirmwareUpgradeComponent::updateProgress (int)                     {}
-void FirmwareUpgradeComponent::SetTitle (juce::String)                  {}
-bool FirmwareUpgradeComponent::requestClose()                           { return true; }
-void FirmwareUpgradeComponent::interruptiblePause (int)                 {}
+FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
+{
+    // The dialog keeps the panel while a step runs; see requestClose().
+    jassert (runningSteps == 0);
 
-FirmwareUpgradeComponent::StepScope::StepScope (FirmwareUpgradeComponent& p) : panel (p) { ++panel.runningSteps; }
-FirmwareUpgradeComponent::StepScope::~StepScope()                       { --panel.runningSteps; }
+    // A device left in upgrade mode is told to reset, so that it comes back as itself. Every
+    // matching port is served, however many there are.
+    const auto outputs = MidiPorts::getOutputNames();
+
+    for (int i = 0; i < outputs.size(); ++i)
+    {
+        if (! outputs[i].contains (upgradePortFragment))
+            continue;
+
+        if (auto port = MidiPorts::openOutput (i))
+            UpgradeProtocol::sendReset (*port, true);
+    }
+
+    // The members go next, the handler (with its own ports and the image) first.
+}
+
+void FirmwareUpgradeComponent::paint (juce::Graphics&)
+{
+}
+
+//==============================================================================
+void FirmwareUpgradeComponent::updateProgress (int newStep)
+{
+    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
+                                        &versionStepButton, &upgradeStepButton };
+
+    if (newStep < 0)
+    {
+        step = -1;
+        progress = 0.0;
+
+        for (int k = 0; k < 5; ++k)
+            stepButtons[k]->setEnabled (k == 0);
+
+        return;
+    }
+
+    const juce::ScopedLock lock (progressLock);
+
+    progress = (newStep + 1) / 5.0;
+    step = newStep;
+
+    const int enabledUpTo = newStep < 5 ? newStep + 2 : 0;
+
+    for (int k = 0; k < 5; ++k)
+        stepButtons[k]->setEnabled (enabledUpTo > k);
+}
+
+void FirmwareUpgradeComponent::SetTitle (juce::String text)
+{
+    setWindowTitle (*this, text.isEmpty() ? windowTitle : windowTitle + ": " + text);
+}
+
+bool FirmwareUpgradeComponent::keyPressed (const juce::KeyPress& key)
+{
+    const auto code = upperCaseKeyCode (key);
+
+    if (code == 'M')
+    {
+        onlineMode = ! onlineMode;
+        setWindowTitle (*this, windowTitle + (bTest ? "." : "") + (onlineMode ? "" : " [M]"));
+    }
+    else if (code == 'T')
+    {
+        bTest = ! bTest;
+        setWindowTitle (*this, windowTitle + (bTest ? "." : ""));
+    }
+    else if (code == juce::KeyPress::F1Key)
+    {
+        dialogs.showMessageBox (juce::MessageBoxIconType::NoIcon,
+                                "\n \nFenz Firmware Upgrader\n\nV1.19  Build 58",
+                                "\n\n \nCopyright (c) Fenzwerk. All rights reserved.");
+    }
+
+    // The key goes on to the enclosing components either way.
+    return false;
+}
+
+//==============================================================================
+void FirmwareUpgradeComponent::resized()
+{
+    const int w = getWidth();
+    const int half = w / 2;
+    const int left = half - 240;
+    const int textX = half - 164;
+
+    statusLabel.setBounds (0, 10, w, 20);
+    progressBar.setBounds (40, 36, w - 80, 24);
+
+    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
+                                        &versionStepButton, &upgradeStepButton };
+
+    for (int k = 0; k < 5; ++k)
+    {
+        stepLabels[k].setBounds (left + 96 * k, progressBar.getBottom() + 6, 90, 20);
+        stepButtons[k]->setBounds (stepLabels[k].getX(), stepLabels[k].getBottom() + 6, 90, 20);
+    }
+
+    // One row: a caption of 70 at the left and a text of two lines beside it, reaching to 20
+    // from the right edge.
+    auto placeRow = [&] (juce::Label& caption, juce::Label& text, int y)
+    {
+        caption.setBounds (left, y, 70, 20);
+        text.setBounds (textX, y, w - 20 - caption.getRight(), 50);
+    };
+
+    placeRow (stepNumberLabels[0], stepTextLabels[0], connectStepButton.getBottom() + 18);
+    placeRow (noteCaptionLabel, noteLabel, stepTextLabels[0].getBottom() + 6);
+
+    const juce::Label* rowAbove = &noteLabel;
+
+    for (int k = 1; k < 5; ++k)
+    {
+        placeRow (stepNumberLabels[k], stepTextLabels[k], rowAbove->getBottom() + 6);
+        rowAbove = &stepTextLabels[k];
+    }
+
+    updateDeviceNameButton.setBounds (half - 48, stepTextLabels[4].getBottom() - 14, 90, 20);
+    updateDeviceNameButton.setTooltip ("Click here to update the displaying name of your device.");
+}
+
+//==============================================================================
+bool FirmwareUpgradeComponent::requestClose()
+{
+    if (runningSteps == 0)
+        return true;
+
+    closeRequested = true;
+    return false;
+}
+
+void FirmwareUpgradeComponent::interruptiblePause (int milliseconds)
+{
+    // The pause blocks the message thread, so a request can only have come before it.
+    if (! closeRequested)
+        pauseMilliseconds (milliseconds);
+}
+
+FirmwareUpgradeComponent::StepScope::StepScope (FirmwareUpgradeComponent& p) : panel (p)
+{
+    ++panel.runningSteps;
+}
+
+FirmwareUpgradeComponent::StepScope::~StepScope()
+{
+    if (--panel.runningSteps > 0 || ! panel.closeRequested)
+        return;
+
+    // The close that was held back while the step ran. The dialog only ends its modal run
+    // here; whoever runs it deletes it once the run has returned, with no step on the stack.
+    if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
+    {
+        panel.closeRequested = false;
+        juce::DocumentWindow& window = *dialog;
+        window.closeButtonPressed();
+    }
+}
 
 } // namespace fenz

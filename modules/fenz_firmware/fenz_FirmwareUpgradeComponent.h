@@ -97,7 +97,6 @@ public:
     bool isStepRunning() const noexcept          { return runningSteps > 0; }
     bool isCloseRequested() const noexcept       { return closeRequested; }
 
-private:
     // Held by buttonClicked for the time a step runs; the last one to go closes the dialog
     // when a close was asked for meanwhile.
     struct StepScope
@@ -105,16 +104,19 @@ private:
         explicit StepScope (FirmwareUpgradeComponent& panel);
         ~StepScope();
         FirmwareUpgradeComponent& panel;
+
+        JUCE_DECLARE_NON_COPYABLE (StepScope)
     };
 
+    // A blocking pause that a close request ends early: after a request it does not wait.
+    void interruptiblePause (int milliseconds);
+
+private:
     void connectStep();
     void eraseStep();
     void activateStep();
     void upgradeStep();
     void updateDeviceNameStep();
-
-    // A blocking pause that a close request ends early.
-    void interruptiblePause (int milliseconds);
 
     int runningSteps = 0;
     bool closeRequested = false;

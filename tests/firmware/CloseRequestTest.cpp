@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+#include "ModalScript.h"
+#include "PanelTestSupport.h"
+#include "fenz_FirmwareLaunch.h"
+#include "fenz_FirmwareUpgradeComponent.h"
+
+using fenz::FirmwareUpgradeComponent;
+using fenz::FirmwareUpgradeDialog;
+using namespace paneltest;
+
+namespace
+{
+    struct CloseRequest : public ::testing::Test
+    {
+        std::unique_ptr<FirmwareUpgradeDialog> makeDialog()
+        {
+            auto d = std::make_unique<FirmwareUpgradeDialog> (std::make_unique<FirmwareUpgradeComponent> (176), nullptr);
+            panel = &d->getPanel();
+            return d;
+        }
+
+        RecordingPorts ports { {} };
+        juce::Component::SafePointer<juce::Component> panel;
+    };
+}
+
+TEST_F (CloseRequest, WithNoStepRunningThePanelMayGoAtOnce)
+{
+    FirmwareUpgradeComponent alone (176);
+    EXPECT_TRUE (alone.requestClose());
+    EXPECT_FALSE (alone.isCloseRequested());
+
+    auto dialog = makeDialog();
+    dialog->setVisible (true);
+    dialog->closeButtonPressed();
+    EXPECT_FALSE (dialog->isVisible());
+
+    dialog->setVisible (true);
+    EXPECT_TRUE (dialog->escapeKeyPressed());
+    EXPECT_FALSE (dialog->isVisible());
+}
+
+TEST_F (CloseRequest, IsHeldBackWhileAStepRunsAndCarriedOutAfterIt)
+{
+    auto dialog = makeDialog();
+    auto& p = dialog->getPanel();
+    dialog->setVisible (true);
+
+    {
+        FirmwareUpgradeComponent::StepScope step (p);
+        EXPECT_TRUE (p.isStepRunning());
+        EXPECT_FALSE (p.requestClose());
+
+        dialog->closeButtonPressed();
+        EXPECT_TRUE (dialog->escapeKeyPressed());    // Escape is taken, and asks the same way
+        juce::Component& window = *dialog;
+        EXPECT_TRUE (window.keyPressed (juce::KeyPress (juce::KeyPress::escapeKey)));
+
+        pump();
+        EXPECT_TRUE (dialog->isVisible());
+        EXPECT_TRUE (p.isCloseRequested());
+    }
+
+    EXPECT_FALSE (p.isStepRunning());
+    EXPECT_FALSE (dialog->isVisible());
+    EXPECT_FALSE (p.isCloseRequested());
+}
+
+TEST_F (CloseRequest, WaitsForTheOutermostStep)
+{
+    auto dialog = makeDialog();
+    auto& p = dialog->getPanel();
+    dialog->setVisible (true);
+
+    {
+        FirmwareUpgradeComponent::StepScope outer (p);
+
+        {
+            // A step started from inside another one's wait ("Update Device Name" during a slice).
+            FirmwareUpgradeComponent::StepScope inner (p);
+            dialog->closeButtonPressed();
+        }
+
+        EXPECT_TRUE (dialog->isVisible());
+        EXPECT_TRUE (p.isStepRunning());
+    }
+
+    EXPECT_FALSE (dialog->isVisible());
+}
+
+TEST_F (CloseRequest, WithoutADialogTheRequestStaysRemembered)
+{
+    FirmwareUpgradeComponent alone (176);
+
+    {
+        FirmwareUpgradeComponent::StepScope step (alone);
+        EXPECT_FALSE (alone.requestClose());
+    }
+
+    EXPECT_FALSE (alone.isStepRunning());
+    EXPECT_TRUE (alone.isCloseRequested());
+}
+
+// The dialog as the editor runs it: modal, deleted only after its run has returned. A step
+// that waits in the message loop is asked to let the dialog close in the middle of its wait,
+// by the close button and by Escape; it finishes and uses the panel afterwards, and the dialog
+// closes only then. The sanitizer build sees any use of a deleted panel.
+TEST_F (CloseRequest, AModalRunEndsOnlyAfterTheRunningStep)
+{
+    auto dialog = makeDialog();
+    bool stepFinished = false, panelAliveAtStepEnd = false, stillModalAtStepEnd = false;
+
+    juce::MessageManager::callAsync ([&]
+    {
+        auto* p = dynamic_cast<FirmwareUpgradeComponent*> (panel.getComponent());
+        ASSERT_NE (p, nullptr);
+        FirmwareUpgradeComponent::StepScope step (*p);
+
+        juce::MessageManager::callAsync ([&] { dialog->closeButtonPressed(); });
+        juce::MessageManager::callAsync ([&] { dialog->escapeKeyPressed(); });
+
+        // The step's wait: the message loop runs, the close requests come and are held back.
+        pump (200);
+
+        panelAliveAtStepEnd = panel != nullptr;
+        stillModalAtStepEnd = dialog->isCurrentlyModal();
+        p->updateProgress (2);
+        p->statusLabel.setText ("Firmware Upgrade", juce::dontSendNotification);
+        stepFinished = true;
+    });
+
+    dialog->runModalLoop();
+
+    EXPECT_TRUE (stepFinished);
+    EXPECT_TRUE (panelAliveAtStepEnd);
+    EXPECT_TRUE (stillModalAtStepEnd);
+    ASSERT_NE (panel, nullptr);
+    EXPECT_EQ (dynamic_cast<FirmwareUpgradeComponent*> (panel.getComponent())->step, 2);
+
+    dialog = nullptr;
+    EXPECT_EQ (panel, nullptr);
+}
+
+TEST_F (CloseRequest, PausesAfterARequestDoNotWait)
+{
+    FirmwareUpgradeComponent p (176);
+
+    // Without a request a pause lasts at least its length.
+    const auto before = juce::Time::getMillisecondCounterHiRes();
+    p.interruptiblePause (20);
+    EXPECT_GE (juce::Time::getMillisecondCounterHiRes() - before, 20.0);
+
+    FirmwareUpgradeComponent::StepScope step (p);
+    p.requestClose();
+
+    // An hour's pause: were it not ended, the test would time out.
+    p.interruptiblePause (60 * 60 * 1000);
+    SUCCEED();
+}
