@@ -2,6 +2,7 @@
 #include "PanelTestSupport.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradeProtocol.h"
 
 using fenz::FirmwareUpgradeComponent;
 using namespace paneltest;
@@ -116,4 +117,69 @@ TEST (CloseTimeReset, ResetsBeforeTheHandlerClosesItsPorts)
     EXPECT_EQ (events, juce::StringArray ({ "open Fenz firmware upgrade", "close Fenz firmware upgrade",
                                             "open Fenz firmware upgrade 2", "close Fenz firmware upgrade 2",
                                             "close Fenz firmware upgrade 2" }));
+}
+
+namespace
+{
+    // The bytes a port received, each taken from one message as the device reads it: note on,
+    // channel 16, the high nibble, then the low nibble.
+    std::vector<int> decodedBytes (const std::vector<juce::MidiMessage>& messages)
+    {
+        std::vector<int> bytes;
+
+        for (const auto& m : messages)
+        {
+            const auto* raw = m.getRawData();
+            EXPECT_EQ (m.getRawDataSize(), 3);
+            EXPECT_EQ (raw[0], 0x9f);
+            EXPECT_LT (raw[1], 0x10);
+            EXPECT_LT (raw[2], 0x10);
+            bytes.push_back (raw[1] * 16 + raw[2]);
+        }
+
+        return bytes;
+    }
+}
+
+// Each served port receives the reset packet once, with 2 ms before each of its 17 messages
+// and 10 ms after the last, before the port is closed.
+TEST (CloseTimeReset, SendsTheResetPacketPacedForTheClose)
+{
+    RecordingPorts ports ({ "Fenz firmware upgrade", "Fenz Tamrel MIDI", "Fenz firmware upgrade 2" });
+    std::vector<int> pauses;
+
+    const auto previous = fenz::UpgradeProtocol::setPauseFunction ([&] (int ms)
+    {
+        pauses.push_back (ms);
+        ports.log.add ("pause " + juce::String (ms));
+    });
+
+    buildAndCloseAPanel();
+    fenz::UpgradeProtocol::setPauseFunction (previous);
+
+    const std::vector<int> resetPacket { 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55,
+                                         0x1d, 0x03, 0x00, 0x49, 0x02, 0x00, 0xbd };
+
+    for (const auto* name : { "Fenz firmware upgrade", "Fenz firmware upgrade 2" })
+        EXPECT_EQ (decodedBytes (ports.received[name]), resetPacket) << name;
+
+    EXPECT_EQ (ports.received.count ("Fenz Tamrel MIDI"), 0u);
+
+    std::vector<int> expectedPauses;
+
+    for (int port = 0; port < 2; ++port)
+    {
+        expectedPauses.insert (expectedPauses.end(), 17, 2);
+        expectedPauses.push_back (10);
+    }
+
+    EXPECT_EQ (pauses, expectedPauses);
+
+    // Per port: opened, then pause and message in turn, the closing pause, closed.
+    const auto first = ports.log.indexOf ("open Fenz firmware upgrade");
+    const auto closed = ports.log.indexOf ("close Fenz firmware upgrade");
+    ASSERT_GE (first, 0);
+    ASSERT_EQ (closed - first, 1 + 17 * 2 + 1);
+    EXPECT_EQ (ports.log[first + 1], "pause 2");
+    EXPECT_EQ (ports.log[closed - 1], "pause 10");
 }
