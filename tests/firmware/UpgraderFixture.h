@@ -1,0 +1,150 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MidiInputHandler.h"
+#include "fenz_UpgraderChoosers.h"
+
+#include <array>
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace firmwaretest
+{
+
+using Clock = std::chrono::steady_clock;
+
+// What the panel showed at one moment: its step state, which step buttons took clicks, the
+// status line and the two device names.
+struct PanelState
+{
+    int step = 0;
+    double progress = 0;
+    std::array<bool, 5> enabled {};
+    juce::String status, normalName, upgradeName;
+};
+
+inline PanelState stateOf (const fenz::FirmwareUpgradeComponent& p)
+{
+    return { p.step, p.progress,
+             { p.connectStepButton.isEnabled(), p.eraseStepButton.isEnabled(), p.activateStepButton.isEnabled(),
+               p.versionStepButton.isEnabled(), p.upgradeStepButton.isEnabled() },
+             p.statusLabel.getText(), p.normalDeviceName, p.upgradeDeviceName };
+}
+
+// The enabled step buttons of each step state, Connect first.
+inline std::array<bool, 5> enabledAt (int step)
+{
+    std::array<bool, 5> e {};
+
+    for (int k = 0; k < 5; ++k)
+        e[(size_t) k] = step + 2 > k;
+
+    return e;
+}
+
+// A panel in a dialog window of its own (so that its titles have somewhere to go) whose boxes
+// and choosers are answered by the test: each chooser takes the next queued answer, a name to
+// confirm or nothing to cancel; every box is recorded with the panel's state at that moment.
+struct UpgraderFixture : public ::testing::Test,
+                         private juce::ComponentListener
+{
+    struct Box
+    {
+        juce::MessageBoxIconType icon;
+        juce::String title, text;
+        PanelState state;
+        Clock::time_point at;
+        bool portsOpen = false;
+    };
+
+    struct Chooser
+    {
+        juce::String title;
+        bool isPortChooser = false;
+        PanelState state;
+    };
+
+    void SetUp() override
+    {
+        fenz::bTest = false;
+        fenz::_mac_major = 0;
+    }
+
+    void TearDown() override
+    {
+        if (window != nullptr)
+            window->removeComponentListener (this);
+
+        window.reset();
+        panel.reset();
+        fenz::bTest = false;
+    }
+
+    void makePanel (int productId = 176)
+    {
+        panel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId);
+
+        window = std::make_unique<juce::DialogWindow> ("Firmware Upgrade", juce::Colours::lightgrey, true, false);
+        window->setContentNonOwned (panel.get(), true);
+        window->addComponentListener (this);
+
+        panel->dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
+        {
+            auto* ports = dynamic_cast<fenz::DeviceSelectComponent*> (&chooser);
+            choosers.push_back ({ title, ports != nullptr, stateOf (*panel) });
+
+            if (answers.empty() || ! answers.front().has_value() || ports == nullptr)
+            {
+                if (! answers.empty())
+                    answers.pop_front();
+
+                return 0;
+            }
+
+            ports->selectedName = *answers.front();
+            answers.pop_front();
+            return 1;
+        };
+
+        panel->dialogs.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+        {
+            const bool open = panel->handler != nullptr
+                               && (panel->handler->midiInput != nullptr || panel->handler->midiOutput != nullptr);
+            boxes.push_back ({ icon, title, text, stateOf (*panel), Clock::now(), open });
+        };
+
+        panel->dialogs.showMessageBoxAsync = panel->dialogs.showMessageBox;
+        panel->dialogs.runShellCommand = [this] (const char* command) { commands.add (command); };
+        panel->dialogs.chooseFirmwareFile = [] (const juce::File&) { return juce::File(); };
+
+        titles.clear();
+        boxes.clear();
+        choosers.clear();
+        answers.clear();
+        commands.clear();
+    }
+
+    void press (juce::Button& button)   { panel->buttonClicked (&button); }
+
+    juce::String title() const          { return window->getName(); }
+
+    // Queues the answers of the next choosers: a name is confirmed, nothing cancels.
+    void willChoose (std::optional<juce::String> answer)  { answers.push_back (std::move (answer)); }
+
+    std::unique_ptr<fenz::FirmwareUpgradeComponent> panel;
+    std::unique_ptr<juce::DialogWindow> window;
+    std::deque<std::optional<juce::String>> answers;
+    std::vector<Chooser> choosers;
+    std::vector<Box> boxes;
+    juce::StringArray commands, titles;
+
+private:
+    void componentNameChanged (juce::Component& c) override  { titles.add (c.getName()); }
+};
+
+} // namespace firmwaretest
