@@ -65,6 +65,8 @@ struct VirtualSurface::MappingReceiver
 
     Outcome receive (const juce::MidiMessage& message)
     {
+        followBurst (message);
+
         switch (state)
         {
             case State::idle:
@@ -113,6 +115,21 @@ private:
     State state = State::idle;
     int burstPosition = 0;
     bool quietBurst = false;
+
+    // How many of the latest messages, up to this one, read as the start of an opening burst
+    // (9F 00 00, 9F 01 00, ...). Data can look like a burst's first sixteen messages, but never
+    // like its seventeenth, 9F 10 00; so a transfer cut off before its closing message is told
+    // from the next one's burst at the latest there, and the burst is taken up where it stands.
+    int burstRun = 0;
+
+    void followBurst (const juce::MidiMessage& message)
+    {
+        if (burstRun < burstLength && isMessage (message, 0x9f, burstRun, 0))
+            ++burstRun;
+        else
+            burstRun = isBurstStart (message) ? 1 : 0;
+    }
+
     int mode = 0;
     int numData = 0;
     Assignment incoming {};
@@ -125,11 +142,20 @@ private:
         return {};
     }
 
-    // Skips what is left of a refused transfer, up to its closing message or the next burst.
+    // Skips what is left of a refused transfer, up to its closing message or the next burst,
+    // which may have begun before the refusal.
     Outcome discard (const juce::MidiMessage& message)
     {
-        if (isBurstStart (message))
-            return beginBurst (true);
+        if (burstRun > 0)
+        {
+            beginBurst (true);
+            burstPosition = burstRun;
+
+            if (burstPosition == burstLength)
+                state = State::header;
+
+            return {};
+        }
 
         if (isClosingMessage (message))
             state = State::idle;
@@ -198,8 +224,19 @@ private:
 
         const auto* d = message.getRawData();
 
+        // A message that continues a burst and cannot be this position's data ends the
+        // transfer: the host has started the next one.
+        const auto cutOff = [this]
+        {
+            return "cut off after " + juce::String (numData - (burstRun - 1)) + " of "
+                 + juce::String (numDataMessages) + " data messages by the next transfer's opening burst";
+        };
+
         if (numData == numDataMessages)
         {
+            if (burstRun > 0)
+                return refuse (cutOff(), message);
+
             if (message.getRawDataSize() == 3 && d[0] == 0x9f)
                 return refuse ("more than " + juce::String (numDataMessages) + " data messages", message);
 
@@ -211,6 +248,9 @@ private:
                              + ", not 9F", message);
 
         const auto problem = decode (numData, d[1], d[2]);
+
+        if (problem.isNotEmpty() && burstRun > 0)
+            return refuse (cutOff(), message);
 
         if (problem.isNotEmpty())
             return refuse ("data message " + juce::String (numData + 1) + " (" + hexBytes (message) + "): " + problem,

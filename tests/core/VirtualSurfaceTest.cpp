@@ -442,6 +442,75 @@ INSTANTIATE_TEST_SUITE_P (
                                              .replaceCharacter (' ', '_').toStdString();
     });
 
+//==============================================================================
+// A transfer cut off before its closing message, then a whole one: the device resynchronises
+// on the second one's opening burst, however much of the first came, and so does the surface.
+class CutOffTransfer : public VirtualSurfaceTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P (CutOffTransfer, IsRefusedAndTheNextTransferIsTaken)
+{
+    VirtualSurface surface (Model::tamrel);
+    surface.install();
+
+    auto cut = transfer (2, makeAssignment (1));
+    cut.resize (GetParam());
+    send (surface, cut);
+    send (surface, transfer (1, makeAssignment (2)));
+
+    const auto notes = surface.getNotes();
+    ASSERT_EQ (notes.size(), 2) << notes.joinIntoString ("\n");
+    EXPECT_THAT (notes[0].toStdString(), StartsWith ("# transfer refused: "));
+    EXPECT_EQ (notes[1], "# mapping taken for mode 1");
+    EXPECT_EQ (surface.getAssignment (1), makeAssignment (2));
+    EXPECT_FALSE (surface.getAssignment (2).has_value());
+    EXPECT_EQ (surface.getNumTransfersRefused(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P (CutPoints, CutOffTransfer,
+                          ::testing::Values (1, 20, headerAt, dataAt, buttonTypeAt (50), buttonTypeAt (90),
+                                             buttonNumberAt (1), buttonNumberAt (85), otherTypeAt (95),
+                                             otherTypeAt (108), otherNumberAt (91), otherNumberAt (104), closingAt));
+
+TEST_F (VirtualSurfaceTest, CutOffNotesSayWhereTheTransferWasCut)
+{
+    VirtualSurface surface (Model::tamrel);
+    surface.install();
+
+    auto cut = transfer (0, makeAssignment (3));
+    cut.resize (buttonNumberAt (10));
+    send (surface, cut);
+    send (surface, transfer (0, makeAssignment (3)));
+
+    EXPECT_THAT (surface.getNotes()[0].toStdString(),
+                 HasSubstr ("cut off after 99 of 216 data messages by the next transfer's opening burst"));
+}
+
+TEST_F (VirtualSurfaceTest, DataThatBeginsLikeABurstIsStillData)
+{
+    VirtualSurface surface (Model::tamrel);
+    surface.install();
+
+    // Buttons 1 to 16 as notes on channels 1 to 16: their first pass reads 9F 00 00 to 9F 0F 00.
+    auto a = makeAssignment (4);
+
+    for (int id = 1; id <= 16; ++id)
+        a[(size_t) id - 1] = { 0, id, 5 };
+
+    const auto sequence = transfer (3, a);
+    ASSERT_EQ (sequence[buttonTypeAt (1)], (Bytes { 0x9f, 0x00, 0x00 }));
+    ASSERT_EQ (sequence[buttonTypeAt (16)], (Bytes { 0x9f, 0x0f, 0x00 }));
+
+    send (surface, sequence);
+    EXPECT_EQ (surface.getAssignment (3), a) << surface.getNotes().joinIntoString ("\n");
+
+    // Cut off within that run, the next transfer is still found.
+    auto cut = sequence;
+    cut.resize (buttonTypeAt (10));
+    send (surface, cut);
+    send (surface, transfer (3, makeAssignment (5)));
+    EXPECT_EQ (surface.getAssignment (3), makeAssignment (5)) << surface.getNotes().joinIntoString ("\n");
+}
+
 TEST_F (VirtualSurfaceTest, RefusalNotesSayWhatWasWrong)
 {
     VirtualSurface surface (Model::tamrel);
