@@ -1,6 +1,11 @@
 #include "fenz_VirtualSurface.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace fenz
 {
@@ -37,6 +42,10 @@ bool isMessage (const juce::MidiMessage& message, int status, int data1, int dat
     return message.getRawDataSize() == 3 && d[0] == status && d[1] == data1 && d[2] == data2;
 }
 
+// Both models answer to the main unit's id, and both take the same erase byte.
+constexpr int surfaceFamilyId = 176;
+constexpr juce::uint8 surfaceEraseByte = 0x70;
+
 bool isBurstStart (const juce::MidiMessage& message)     { return isMessage (message, 0x9f, 0, 0); }
 bool isClosingMessage (const juce::MidiMessage& message) { return isMessage (message, 0x9e, 0x7f, 0x7f); }
 
@@ -52,7 +61,7 @@ struct VirtualSurface::MappingReceiver
     static constexpr int numButtons = 90;
     static constexpr int numOthers = numControls - numButtons;   // knobs, jog wheel, faders, master fader
     static constexpr int numDataMessages = 2 * numControls;
-    static constexpr int familyId = 176;                         // both models answer to the main unit's id
+    static constexpr int familyId = surfaceFamilyId;
 
     struct Outcome
     {
@@ -107,6 +116,19 @@ struct VirtualSurface::MappingReceiver
         }
 
         return {};
+    }
+
+    // Between two transfers, where a message that starts none may mean something else.
+    bool isBetweenTransfers() const noexcept
+    {
+        return state == State::idle || state == State::discarding || (state == State::burst && quietBurst);
+    }
+
+    // Forgets a transfer in progress, as the device does when it restarts; what it holds stays.
+    void restart() noexcept
+    {
+        state = State::idle;
+        burstRun = 0;
     }
 
 private:
@@ -336,80 +358,262 @@ private:
 };
 
 //==============================================================================
+enum class PortKind { normal, upgrade };
+
+// Which ports a message came through, or is meant for: the kind, and the count of mode changes
+// when the port was opened. A port of an earlier count is dead, as a device's port is once it
+// has left that mode.
+struct VirtualSurface::PortTag
+{
+    PortKind kind = PortKind::normal;
+    int epoch = 0;
+    bool deadNoted = false;   // the surface says once that it ignores a dead port
+};
+
+// One open input: the host's callback and when it may be called. The lock is held while the
+// callback runs, so once stop() or closing returns no callback is running, and nothing else
+// of the surface's is held then.
+struct VirtualSurface::InputState
+{
+    InputState (juce::MidiInputCallback& cb, PortTag t) : callback (cb), tag (t) {}
+
+    void deliver (const juce::MidiMessage& message)
+    {
+        const juce::ScopedLock sl (deliveryLock);
+
+        if (started && ! closed)
+            callback.handleIncomingMidiMessage (nullptr, message);
+    }
+
+    juce::MidiInputCallback& callback;
+    const PortTag tag;
+    juce::CriticalSection deliveryLock;
+    bool started = false, closed = false;   // deliveryLock held
+};
+
+// A message for the host, due at a given time on the inputs of one kind and epoch.
+struct VirtualSurface::Answer
+{
+    juce::MidiMessage message;
+    PortTag to;
+    std::chrono::steady_clock::time_point due;
+    bool now = false;   // on the sending thread, before its send returns
+};
+
 struct VirtualSurface::Link
 {
     juce::CriticalSection lock;
     VirtualSurface* surface = nullptr;   // null once the surface is gone
-    std::vector<InputPort*> inputs;
+    std::vector<std::shared_ptr<InputState>> inputs;
     std::vector<Entry> record;
     MappingReceiver mapping;
+    VirtualSurfaceUpgrade upgrade { surfaceEraseByte };
+    UpgradeFaults faults;
+    Mode mode = Mode::normal;
+    int epoch = 0;
+    std::atomic<int> answerDelay { 1 };
     std::unique_ptr<juce::FileOutputStream> log;
+    std::shared_ptr<AnswerThread> answerThread;   // created on first use, stopped with the surface
+
+    PortTag currentTag() const  { return { mode == Mode::upgrade ? PortKind::upgrade : PortKind::normal, epoch }; }
+
+    // Hands the message to every input the tag names. Call without the lock.
+    void deliver (const juce::MidiMessage& message, const PortTag& to)
+    {
+        std::vector<std::shared_ptr<InputState>> targets;
+
+        {
+            const juce::ScopedLock sl (lock);
+
+            for (const auto& input : inputs)
+                if (input->tag.kind == to.kind && input->tag.epoch == to.epoch)
+                    targets.push_back (input);
+        }
+
+        for (const auto& input : targets)
+            input->deliver (message);
+    }
+
+    void dispatch (std::vector<Answer>& answers);   // without the lock
 };
+
+// Sends answers when they are due, in the order they were made, on a thread of its own.
+class VirtualSurface::AnswerThread
+{
+public:
+    explicit AnswerThread (Link& l) : link (l), thread ([this] { run(); }) {}
+
+    ~AnswerThread()  { stop(); }
+
+    // Drops what is still due; once it returns no answer is being sent.
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> guard (mutex);
+            stopping = true;
+        }
+
+        wake.notify_all();
+
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void post (Answer answer)
+    {
+        {
+            const std::lock_guard<std::mutex> guard (mutex);
+
+            if (stopping)
+                return;
+
+            queue.push_back (std::move (answer));
+        }
+
+        wake.notify_all();
+    }
+
+private:
+    Link& link;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Answer> queue;
+    bool stopping = false;
+    std::thread thread;   // last, so that it starts once everything else is there
+
+    void run()
+    {
+        std::unique_lock<std::mutex> guard (mutex);
+
+        for (;;)
+        {
+            wake.wait (guard, [this] { return stopping || ! queue.empty(); });
+
+            if (stopping)
+                return;
+
+            // Never early, whatever wakes the wait.
+            const auto due = queue.front().due;
+
+            if (std::chrono::steady_clock::now() < due)
+            {
+                wake.wait_until (guard, due, [this] { return stopping; });
+                continue;
+            }
+
+            auto answer = std::move (queue.front());
+            queue.pop_front();
+
+            guard.unlock();
+            link.deliver (answer.message, answer.to);
+            guard.lock();
+        }
+    }
+};
+
+void VirtualSurface::Link::dispatch (std::vector<Answer>& answers)
+{
+    for (auto& answer : answers)
+    {
+        if (answer.now)
+        {
+            deliver (answer.message, answer.to);
+            continue;
+        }
+
+        std::shared_ptr<AnswerThread> thread;
+
+        {
+            const juce::ScopedLock sl (lock);
+
+            if (surface == nullptr)
+                return;
+
+            if (answerThread == nullptr)
+                answerThread = std::make_shared<AnswerThread> (*this);
+
+            thread = answerThread;
+        }
+
+        thread->post (std::move (answer));
+    }
+}
 
 class VirtualSurface::OutputPort final : public MidiOutputPort
 {
 public:
-    explicit OutputPort (std::shared_ptr<Link> l) : link (std::move (l)) {}
+    OutputPort (std::shared_ptr<Link> l, PortTag t) : link (std::move (l)), tag (t) {}
 
     void sendMessageNow (const juce::MidiMessage& message) override
     {
-        const juce::ScopedLock sl (link->lock);
+        std::vector<Answer> answers;
 
-        if (link->surface != nullptr)
-            link->surface->receive (message);
+        {
+            const juce::ScopedLock sl (link->lock);
+
+            if (link->surface != nullptr)
+                link->surface->receive (message, tag, answers);
+        }
+
+        link->dispatch (answers);
     }
 
     void sendBlockOfMessagesNow (const juce::MidiBuffer& buffer) override
     {
-        const juce::ScopedLock sl (link->lock);
+        std::vector<Answer> answers;
 
-        for (const auto metadata : buffer)
-            if (link->surface != nullptr)
-                link->surface->receive (metadata.getMessage());
+        {
+            const juce::ScopedLock sl (link->lock);
+
+            for (const auto metadata : buffer)
+                if (link->surface != nullptr)
+                    link->surface->receive (metadata.getMessage(), tag, answers);
+        }
+
+        link->dispatch (answers);
     }
 
 private:
     std::shared_ptr<Link> link;
+    PortTag tag;   // link's lock held
 };
 
 class VirtualSurface::InputPort final : public MidiInputPort
 {
 public:
-    InputPort (std::shared_ptr<Link> l, juce::MidiInputCallback& cb) : link (std::move (l)), callback (cb)
+    // Registers itself with the link; the caller holds the link's lock.
+    InputPort (std::shared_ptr<Link> l, juce::MidiInputCallback& callback, PortTag tag)
+        : link (std::move (l)), state (std::make_shared<InputState> (callback, tag))
     {
-        const juce::ScopedLock sl (link->lock);
-        link->inputs.push_back (this);
+        link->inputs.push_back (state);
     }
 
     ~InputPort() override
     {
+        {
+            const juce::ScopedLock sl (state->deliveryLock);
+            state->closed = true;
+        }
+
         const juce::ScopedLock sl (link->lock);
-        link->inputs.erase (std::remove (link->inputs.begin(), link->inputs.end(), this), link->inputs.end());
+        link->inputs.erase (std::remove (link->inputs.begin(), link->inputs.end(), state), link->inputs.end());
     }
 
-    // Deliveries happen under the link's lock, so once stop() returns no callback is running.
     void start() override
     {
-        const juce::ScopedLock sl (link->lock);
-        started = true;
+        const juce::ScopedLock sl (state->deliveryLock);
+        state->started = true;
     }
 
     void stop() override
     {
-        const juce::ScopedLock sl (link->lock);
-        started = false;
-    }
-
-    void deliver (const juce::MidiMessage& message)
-    {
-        if (started)
-            callback.handleIncomingMidiMessage (nullptr, message);
+        const juce::ScopedLock sl (state->deliveryLock);
+        state->started = false;
     }
 
 private:
     std::shared_ptr<Link> link;
-    juce::MidiInputCallback& callback;
-    bool started = false;
+    std::shared_ptr<InputState> state;
 };
 
 //==============================================================================
@@ -433,13 +637,22 @@ VirtualSurface::~VirtualSurface()
 {
     uninstall();
 
-    const juce::ScopedLock sl (link->lock);
-    link->surface = nullptr;
+    std::shared_ptr<AnswerThread> answerThread;
 
-    if (link->log != nullptr)
-        link->log->flush();
+    {
+        const juce::ScopedLock sl (link->lock);
+        link->surface = nullptr;
+        answerThread = std::move (link->answerThread);
 
-    link->log.reset();
+        if (link->log != nullptr)
+            link->log->flush();
+
+        link->log.reset();
+    }
+
+    // Without the lock: an answer on its way takes it.
+    if (answerThread != nullptr)
+        answerThread->stop();
 }
 
 std::unique_ptr<VirtualSurface> VirtualSurface::installFromEnvironment()
@@ -460,6 +673,7 @@ std::unique_ptr<VirtualSurface> VirtualSurface::installFromEnvironment()
     if (logPath.isNotEmpty())
         surface->setLogFile (juce::File::getCurrentWorkingDirectory().getChildFile (logPath));
 
+    surface->setFaultsFromText (juce::SystemStats::getEnvironmentVariable ("KESTAL_VIRTUAL_SURFACE_FAULTS", {}));
     surface->install();
     return surface;
 }
@@ -472,6 +686,12 @@ Product::PID VirtualSurface::getProductId() const noexcept
 juce::String VirtualSurface::getPortName() const
 {
     return model == Model::tamrel ? "Varn Tamrel Virtual" : "Varn Ostrel Virtual";
+}
+
+VirtualSurface::Mode VirtualSurface::getMode() const
+{
+    const juce::ScopedLock sl (link->lock);
+    return link->mode;
 }
 
 void VirtualSurface::install()
@@ -512,14 +732,128 @@ void VirtualSurface::setLogFile (const juce::File& file)
 //==============================================================================
 void VirtualSurface::sendToHost (const juce::MidiMessage& message)
 {
+    PortTag to;
+
+    {
+        const juce::ScopedLock sl (link->lock);
+
+        if (link->mode == Mode::gone)
+            return;
+
+        to = link->currentTag();
+    }
+
+    link->deliver (message, to);
+}
+
+//==============================================================================
+void VirtualSurface::setUpgradeFaults (const UpgradeFaults& faults)
+{
+    const juce::ScopedLock sl (link->lock);
+    link->faults = faults;
+    link->upgrade.setFaults (faults);
+}
+
+UpgradeFaults VirtualSurface::getUpgradeFaults() const
+{
+    const juce::ScopedLock sl (link->lock);
+    return link->faults;
+}
+
+juce::StringArray VirtualSurface::setFaultsFromText (const juce::String& text)
+{
+    auto faults = getUpgradeFaults();
+    juce::StringArray unknown;
+
+    juce::StringArray items;
+    items.addTokens (text, ", \t\n", {});
+    items.removeEmptyStrings();
+
+    const auto readBlock = [] (const juce::String& value, int& block)
+    {
+        if (value.isEmpty() || ! value.containsOnly ("0123456789") || value.length() > 3 || value.getIntValue() > 255)
+            return false;
+
+        block = value.getIntValue();
+        return true;
+    };
+
+    for (const auto& item : items)
+    {
+        const auto name = item.upToFirstOccurrenceOf ("=", false, false).trim().toLowerCase();
+        const auto value = item.fromFirstOccurrenceOf ("=", false, false).trim().toLowerCase();
+        const bool hasValue = item.contains ("=");
+        bool understood = true;
+
+        if (! hasValue && name == "refuse-output")             setRefusesToOpenOutput (true);
+        else if (! hasValue && name == "refuse-input")         setRefusesToOpenInput (true);
+        else if (! hasValue && name == "refuse-upgrade-mode")  faults.refusesUpgradeMode = true;
+        else if (! hasValue && name == "silent-connect")       faults.silentAtConnect = true;
+        else if (! hasValue && name == "silent-erase")         faults.silentAtErase = true;
+        else if (! hasValue && name == "silent-reset")         faults.silentAtReset = true;
+        else if (name == "silent-data")                        understood = readBlock (value, faults.silentAtBlock);
+        else if (name == "vanish-after-data")                  understood = readBlock (value, faults.vanishesAfterBlock);
+        else if (name == "ack-delay" && value.containsOnly ("0123456789") && value.length() >= 1 && value.length() <= 5)
+            setAnswerDelay (value.getIntValue());
+        else if (name == "wrong-code")
+        {
+            static const std::pair<const char*, UpgradeFaults::Stage> stages[] {
+                { "connect", UpgradeFaults::Stage::connect }, { "erase", UpgradeFaults::Stage::erase },
+                { "data", UpgradeFaults::Stage::data }, { "reset", UpgradeFaults::Stage::reset } };
+
+            const auto stageName = value.upToFirstOccurrenceOf (":", false, false);
+            const auto code = value.fromFirstOccurrenceOf (":", false, false);
+            std::optional<UpgradeFaults::Stage> stageFound;
+
+            for (const auto& [stageText, stage] : stages)
+                if (stageName == stageText)
+                    stageFound = stage;
+
+            const bool codeFine = ! value.contains (":")
+                                   || (code.isNotEmpty() && code.length() <= 2 && code.containsOnly ("0123456789abcdef")
+                                        && code.getHexValue32() <= 0x7f);
+
+            understood = stageFound.has_value() && codeFine;
+
+            if (understood)
+            {
+                faults.wrongCodeAt = *stageFound;
+
+                if (value.contains (":"))
+                    faults.wrongCode = (juce::uint8) code.getHexValue32();
+            }
+        }
+        else
+            understood = false;
+
+        if (! understood)
+            unknown.add (item);
+    }
+
+    setUpgradeFaults (faults);
+
     const juce::ScopedLock sl (link->lock);
 
-    // A callback may close its own port, or another one.
-    const auto inputs = link->inputs;
+    for (const auto& item : unknown)
+        addNote ("fault switch \"" + item + "\" not understood: ignored");
 
-    for (auto* input : inputs)
-        if (std::find (link->inputs.begin(), link->inputs.end(), input) != link->inputs.end())
-            input->deliver (message);
+    return unknown;
+}
+
+void VirtualSurface::setAnswerDelay (int milliseconds)
+{
+    link->answerDelay = juce::jmax (0, milliseconds);
+}
+
+int VirtualSurface::getAnswerDelay() const noexcept
+{
+    return link->answerDelay;
+}
+
+std::vector<juce::uint8> VirtualSurface::getWrittenImage() const
+{
+    const juce::ScopedLock sl (link->lock);
+    return link->upgrade.getImage();
 }
 
 //==============================================================================
@@ -588,7 +922,16 @@ juce::StringArray VirtualSurface::getOutputNames()
     if (hidePorts)
         return {};
 
-    return { getPortName() };
+    const juce::ScopedLock sl (link->lock);
+
+    switch (link->mode)
+    {
+        case Mode::normal:  return { getPortName() };
+        case Mode::upgrade: return { upgradePortName };
+        case Mode::gone:    break;
+    }
+
+    return {};
 }
 
 juce::StringArray VirtualSurface::getInputNames()
@@ -601,7 +944,12 @@ std::unique_ptr<MidiOutputPort> VirtualSurface::openOutput (int index)
     if (hidePorts || refuseOutput || index != 0)
         return nullptr;
 
-    return std::make_unique<OutputPort> (link);
+    const juce::ScopedLock sl (link->lock);
+
+    if (link->mode == Mode::gone)
+        return nullptr;
+
+    return std::make_unique<OutputPort> (link, link->currentTag());
 }
 
 std::unique_ptr<MidiInputPort> VirtualSurface::openInput (int index, juce::MidiInputCallback& callback)
@@ -609,7 +957,12 @@ std::unique_ptr<MidiInputPort> VirtualSurface::openInput (int index, juce::MidiI
     if (hidePorts || refuseInput || index != 0)
         return nullptr;
 
-    return std::make_unique<InputPort> (link, callback);
+    const juce::ScopedLock sl (link->lock);
+
+    if (link->mode == Mode::gone)
+        return nullptr;
+
+    return std::make_unique<InputPort> (link, callback, link->currentTag());
 }
 
 //==============================================================================
@@ -619,18 +972,103 @@ juce::int64 VirtualSurface::microsecondsNow() const
     return (juce::int64) (juce::Time::highResolutionTicksToSeconds (elapsed) * 1.0e6);
 }
 
-void VirtualSurface::receive (const juce::MidiMessage& message)
+void VirtualSurface::receive (const juce::MidiMessage& message, PortTag& port, std::vector<Answer>& answers)
 {
     Entry entry;
     entry.microseconds = microsecondsNow();
     entry.bytes.assign (message.getRawData(), message.getRawData() + message.getRawDataSize());
     addEntry (std::move (entry));
 
-    // Everything the surface understands in its normal working is a mapping transfer.
-    const auto outcome = link->mapping.receive (message);
+    const auto current = link->currentTag();
 
-    if (outcome.kind != MappingReceiver::Outcome::nothing)
-        addNote (outcome.text);
+    if (link->mode == Mode::gone || port.kind != current.kind || port.epoch != current.epoch)
+    {
+        if (! port.deadNoted)
+            addNote ("a port the surface no longer shows: ignored from here on");
+
+        port.deadNoted = true;
+        return;
+    }
+
+    if (link->mode == Mode::normal)
+    {
+        // Between transfers the device also listens for the request that switches it into
+        // firmware-upgrade mode; within one, a request is only a broken transfer.
+        if (link->mapping.isBetweenTransfers())
+        {
+            if (const auto request = VirtualSurfaceUpgrade::readRequest (message))
+                return receiveRequest (*request);
+        }
+
+        const auto outcome = link->mapping.receive (message);
+
+        if (outcome.kind != MappingReceiver::Outcome::nothing)
+            addNote (outcome.text);
+
+        return;
+    }
+
+    const auto outcome = link->upgrade.receive (message);
+
+    for (const auto& note : outcome.notes)
+        addNote (note);
+
+    if (outcome.answer.has_value())
+    {
+        Answer answer;
+        const juce::uint8 bytes[] { 0x9f, *outcome.answer, 0x00 };
+        answer.message = juce::MidiMessage (bytes, 3);
+        answer.to = current;
+
+        const auto delay = link->answerDelay.load();
+        answer.now = delay == 0;
+        answer.due = std::chrono::steady_clock::now() + std::chrono::milliseconds (delay);
+        answers.push_back (std::move (answer));
+    }
+
+    if (outcome.next == VirtualSurfaceUpgrade::Outcome::Next::normalMode)
+        enterMode (Mode::normal);
+    else if (outcome.next == VirtualSurfaceUpgrade::Outcome::Next::vanish)
+        enterMode (Mode::gone);
+}
+
+void VirtualSurface::receiveRequest (const VirtualSurfaceUpgrade::Request& request)
+{
+    if (request.isSecondMessage)
+        return addNote ("second upgrade-mode message for product " + juce::String (request.id)
+                          + " ignored: this surface needs none");
+
+    if (request.id != surfaceFamilyId)
+        return addNote ("upgrade-mode request for family " + juce::String (request.id)
+                          + " ignored: this surface is of family " + juce::String (surfaceFamilyId));
+
+    if (link->faults.refusesUpgradeMode)
+        return addNote ("upgrade-mode request ignored (fault switch)");
+
+    enterMode (Mode::upgrade);
+}
+
+void VirtualSurface::enterMode (Mode newMode)
+{
+    link->mode = newMode;
+    ++link->epoch;
+
+    switch (newMode)
+    {
+        case Mode::upgrade:
+            link->mapping.restart();
+            link->upgrade.begin (link->faults);
+            addNote ("upgrade mode: the ports \"" + getPortName() + "\" are gone, \"" + upgradePortName + "\" is shown");
+            break;
+
+        case Mode::normal:
+            addNote ("normal mode: the ports \"" + getPortName() + "\" are back");
+            break;
+
+        case Mode::gone:
+            addNote ("gone: no ports at all from here on");
+            break;
+    }
 }
 
 void VirtualSurface::addNote (const juce::String& text)

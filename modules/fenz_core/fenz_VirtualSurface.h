@@ -2,6 +2,7 @@
 
 #include "fenz_MidiPorts.h"
 #include "fenz_Product.h"
+#include "fenz_VirtualSurfaceUpgrade.h"
 
 #include <array>
 #include <atomic>
@@ -17,8 +18,14 @@ namespace fenz
 // MidiPorts, records every message it receives, and takes a mapping transfer into the mode it
 // addresses exactly as the device does, refusing anything that does not fit.
 //
+// On the upgrade-mode request addressed to its family it leaves normal mode as the device does:
+// its ports give way to one output and one input named "Fenz firmware upgrade", on which it
+// takes a firmware image packet by packet and answers each packet it accepts; the reset packet
+// brings its normal ports back. A port opened in one mode is dead in every later one.
+//
 // Constructing one does not make its ports visible; install() does, and the destructor takes
-// them away again. All operations may be called from any thread.
+// them away again. All operations may be called from any thread. Messages for the host reach
+// its callbacks with none of the surface's locks held, so a callback may list and open ports.
 class VirtualSurface : public MidiPortProvider
 {
 public:
@@ -59,17 +66,24 @@ public:
         juce::String toLogLine() const;
     };
 
+    enum class Mode { normal, upgrade, gone };
+
+    static constexpr const char* upgradePortName = VirtualSurfaceUpgrade::portName;
+
     explicit VirtualSurface (Model model);
     ~VirtualSurface() override;
 
     // When KESTAL_VIRTUAL_SURFACE is "tamrel" or "ostrel", creates a surface of that model,
     // installs it and returns it; when KESTAL_VIRTUAL_SURFACE_LOG names a file as well, the
-    // surface appends its record to that file. Null when no surface is asked for.
+    // surface appends its record to that file, and KESTAL_VIRTUAL_SURFACE_FAULTS sets its
+    // misbehaviour as setFaultsFromText reads it. Null when no surface is asked for.
     static std::unique_ptr<VirtualSurface> installFromEnvironment();
 
     Model getModel() const noexcept                 { return model; }
     Product::PID getProductId() const noexcept;
+    // The name of the normal ports.
     juce::String getPortName() const;
+    Mode getMode() const;
 
     // Adds the surface to MidiPorts, or takes it away; doing either twice changes nothing.
     void install();
@@ -88,8 +102,32 @@ public:
     // The surface lists no ports at all, as if unplugged; ports already open stay open.
     void setHidesPorts (bool shouldHide) noexcept             { hidePorts = shouldHide; }
 
+    // What goes wrong in upgrade mode; takes effect at once, even in the middle of an upgrade.
+    void setUpgradeFaults (const UpgradeFaults& faults);
+    UpgradeFaults getUpgradeFaults() const;
+
+    // Sets the switches named in the text, items separated by commas or blanks:
+    //   refuse-output, refuse-input, refuse-upgrade-mode, silent-connect, silent-erase,
+    //   silent-data=BLOCK, silent-reset, wrong-code=STAGE or wrong-code=STAGE:HEX (STAGE one of
+    //   connect, erase, data, reset; the code 03 when none is given), vanish-after-data=BLOCK,
+    //   ack-delay=MILLISECONDS.
+    // Returns the items it did not understand, which it also notes in the record; those change
+    // nothing.
+    juce::StringArray setFaultsFromText (const juce::String& text);
+
     //==============================================================================
-    // Delivers a message to the callback of every started input port, on the calling thread.
+    // In upgrade mode the surface answers a packet this long after taking it, on a thread of
+    // its own, as a device answers over USB; with 0 it answers on the sending thread before
+    // the send returns. One millisecond at first.
+    void setAnswerDelay (int milliseconds);
+    int getAnswerDelay() const noexcept;
+
+    // The firmware image written since the last erase, block by block as received.
+    std::vector<juce::uint8> getWrittenImage() const;
+
+    //==============================================================================
+    // Delivers a message to the callback of every started input port of the mode the surface
+    // is in, on the calling thread.
     void sendToHost (const juce::MidiMessage& message);
 
     //==============================================================================
@@ -115,6 +153,10 @@ public:
 private:
     struct Link;
     struct MappingReceiver;
+    struct InputState;
+    struct Answer;
+    struct PortTag;
+    class AnswerThread;
     class OutputPort;
     class InputPort;
 
@@ -126,7 +168,11 @@ private:
     const juce::int64 startTicks;
     std::atomic<bool> installed { false }, refuseOutput { false }, refuseInput { false }, hidePorts { false };
 
-    void receive (const juce::MidiMessage& message);   // link's lock held
+    // The decoder's switch: what the message means depends on the mode and on the port it came
+    // through. Answers for the host are added to the list, to be sent once the lock is let go.
+    void receive (const juce::MidiMessage& message, PortTag& port, std::vector<Answer>& answers);   // link's lock held
+    void receiveRequest (const VirtualSurfaceUpgrade::Request& request);                           // link's lock held
+    void enterMode (Mode newMode);                      // link's lock held
     void addEntry (Entry entry);                        // link's lock held
     void addNote (const juce::String& text);            // link's lock held
     juce::int64 microsecondsNow() const;
