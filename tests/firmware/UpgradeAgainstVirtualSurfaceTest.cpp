@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include "FakePorts.h"
+#include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradeProtocol.h"
+#include "fenz_VirtualSurface.h"
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+// The upgrader's side of the dialogue, as the Upgrade step drives it, against the simulated
+// surface: the handler's own ports, opened by name through the port layer, the protocol's
+// packet senders, and the handler's flags set by the surface's answers on its own thread.
+using Handler = fenz::FirmwareUpgradeComponent::MidiInputHandler;
+using Bytes = std::vector<juce::uint8>;
+namespace Protocol = fenz::UpgradeProtocol;
+
+namespace
+{
+
+Bytes randomImage (size_t size, unsigned seed)
+{
+    std::mt19937 random (seed);
+    Bytes image (size);
+
+    for (auto& b : image)
+        b = (juce::uint8) (random() & 0xff);
+
+    return image;
+}
+
+// Waits for the flag a little longer than any answer can take; false if it never came.
+bool waitFor (const std::atomic<bool>& flag)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds (10);
+
+    while (! flag.load())
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+
+        std::this_thread::sleep_for (std::chrono::microseconds (200));
+    }
+
+    return true;
+}
+
+class UpgradeAgainstVirtualSurface : public ::testing::Test
+{
+protected:
+    firmwaretest::FakePorts system;   // no machine ports: only the surface's
+    fenz::VirtualSurface surface { fenz::VirtualSurface::Model::tamrel };
+    Handler handler;
+    juce::TemporaryFile imageFile { ".bin" };
+
+    void SetUp() override
+    {
+        surface.install();
+        handler.pid = fenz::Product::tamrel;
+    }
+
+    void TearDown() override
+    {
+        handler.closePorts();
+    }
+
+    // Connect, Erase and Activate, as far as the ports go: the request on the normal output,
+    // then the handler's pair on the upgrade port.
+    void activate()
+    {
+        {
+            const auto names = fenz::MidiPorts::getOutputNames();
+            auto normal = fenz::MidiPorts::openOutput (names.indexOf (surface.getPortName()));
+            ASSERT_NE (normal, nullptr);
+            Protocol::sendUpgradeModeRequest (*normal, handler.pid);
+        }
+
+        ASSERT_EQ (surface.getMode(), fenz::VirtualSurface::Mode::upgrade);
+
+        const juce::String upgradePort ("Fenz firmware upgrade");
+        handler.midiInput = fenz::MidiPorts::openInput (fenz::MidiPorts::getInputNames().indexOf (upgradePort), handler);
+        handler.midiOutput = fenz::MidiPorts::openOutput (fenz::MidiPorts::getOutputNames().indexOf (upgradePort));
+        ASSERT_NE (handler.midiInput, nullptr);
+        ASSERT_NE (handler.midiOutput, nullptr);
+        handler.midiInput->start();
+        handler.clearFlags();
+    }
+
+    void load (const Bytes& image)
+    {
+        ASSERT_TRUE (imageFile.getFile().replaceWithData (image.data(), image.size()));
+        handler.openProgram (imageFile.getFile());
+        ASSERT_EQ (handler.size, image.size());
+    }
+
+    auto dataPacket (int block) const
+    {
+        return Protocol::makeDataPacket (handler.data, handler.size, block);
+    }
+
+    // After a packet the surface must refuse, a connect: answers come in order, so once its
+    // answer is in, none is still coming for the packet before it.
+    void expectNoAnswerBeforeTheNextConnect (const std::atomic<bool>& flag)
+    {
+        handler.connectAck = false;
+        Protocol::sendConnect (*handler.midiOutput);
+        ASSERT_TRUE (waitFor (handler.connectAck));
+        EXPECT_FALSE (flag.load()) << surface.getNotes().joinIntoString ("\n");
+    }
+};
+
+} // namespace
+
+//==============================================================================
+class WholeImage : public UpgradeAgainstVirtualSurface, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
+{
+    const auto image = randomImage (GetParam(), (unsigned) GetParam());
+    load (image);
+    activate();
+
+    Protocol::sendConnect (*handler.midiOutput);
+    ASSERT_TRUE (waitFor (handler.connectAck));
+
+    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    ASSERT_TRUE (waitFor (handler.eraseAck));
+
+    Protocol::DataPacketSender sender (*handler.midiOutput);
+    const auto numPackets = Protocol::numDataPackets (handler.size);
+
+    for (int block = 0; block < numPackets; ++block)
+    {
+        handler.writeAck = false;
+        sender.send (dataPacket (block));
+        ASSERT_TRUE (waitFor (handler.writeAck)) << "block " << block << "\n" << surface.getNotes().joinIntoString ("\n");
+    }
+
+    handler.resetAck = false;
+    Protocol::sendReset (*handler.midiOutput, false);
+    ASSERT_TRUE (waitFor (handler.resetAck));
+
+    // The whole blocks as sent: the image, then zeros up to the end of its last block.
+    auto expected = image;
+    expected.resize ((size_t) numPackets * 512, 0x00);
+    EXPECT_EQ (surface.getWrittenImage(), expected);
+
+    EXPECT_EQ (surface.getMode(), fenz::VirtualSurface::Mode::normal);
+    EXPECT_EQ (fenz::MidiPorts::getOutputNames(), juce::StringArray (surface.getPortName()));
+    EXPECT_TRUE (surface.getNotes().joinIntoString ("\n").contains ("# reset: image of " + juce::String (expected.size()) + " bytes"));
+    EXPECT_FALSE (surface.getNotes().joinIntoString ("\n").contains ("refused"));
+}
+
+INSTANTIATE_TEST_SUITE_P (Sizes, WholeImage, ::testing::Values (512, 513, 1300, 63487));
+
+//==============================================================================
+TEST_F (UpgradeAgainstVirtualSurface, AnEraseBeforeTheConnectIsNotAcknowledged)
+{
+    load (randomImage (1024, 1));
+    activate();
+
+    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    expectNoAnswerBeforeTheNextConnect (handler.eraseAck);
+
+    // After the connect, the same erase is taken.
+    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    EXPECT_TRUE (waitFor (handler.eraseAck));
+}
+
+TEST_F (UpgradeAgainstVirtualSurface, AnEraseWithAnotherModelsEraseByteIsNotAcknowledged)
+{
+    load (randomImage (1024, 2));
+    activate();
+    Protocol::sendConnect (*handler.midiOutput);
+    ASSERT_TRUE (waitFor (handler.connectAck));
+
+    ASSERT_EQ (Protocol::eraseByteFor (94), 0x71);
+    Protocol::sendErase (*handler.midiOutput, 94);
+    expectNoAnswerBeforeTheNextConnect (handler.eraseAck);
+}
+
+TEST_F (UpgradeAgainstVirtualSurface, ADataPacketWithABadChecksumIsNotAcknowledged)
+{
+    load (randomImage (1024, 3));
+    activate();
+    Protocol::sendConnect (*handler.midiOutput);
+    ASSERT_TRUE (waitFor (handler.connectAck));
+    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    ASSERT_TRUE (waitFor (handler.eraseAck));
+
+    auto spoilt = dataPacket (0);
+    spoilt[200] ^= 0x01;
+
+    Protocol::DataPacketSender sender (*handler.midiOutput);
+    handler.writeAck = false;
+    sender.send (spoilt);
+    expectNoAnswerBeforeTheNextConnect (handler.writeAck);
+}
+
+TEST_F (UpgradeAgainstVirtualSurface, ADataPacketOutOfTurnIsNotAcknowledged)
+{
+    load (randomImage (1536, 4));
+    activate();
+    Protocol::sendConnect (*handler.midiOutput);
+    ASSERT_TRUE (waitFor (handler.connectAck));
+    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    ASSERT_TRUE (waitFor (handler.eraseAck));
+
+    Protocol::DataPacketSender sender (*handler.midiOutput);
+    handler.writeAck = false;
+    sender.send (dataPacket (1));
+    expectNoAnswerBeforeTheNextConnect (handler.writeAck);
+}
