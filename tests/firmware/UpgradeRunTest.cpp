@@ -1,0 +1,303 @@
+#include "FakePorts.h"
+#include "UpgraderFixture.h"
+#include "fenz_VirtualSurface.h"
+
+#include <random>
+
+// Whole upgrades through the steps, against the simulated surface in its upgrade mode: every
+// ending of a run from its cause, as the user meets it.
+namespace
+{
+    using namespace firmwaretest;
+    using Model = fenz::VirtualSurface::Model;
+
+    // Records the step state each time the Upgrade button is switched on or off: it is off for
+    // the whole run, so a success shows as a 4 among these, just before the run ends.
+    struct StepWatch : public juce::ComponentListener
+    {
+        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { panel.upgradeStepButton.addComponentListener (this); }
+        ~StepWatch() override  { panel.upgradeStepButton.removeComponentListener (this); }
+
+        void componentEnablementChanged (juce::Component&) override  { steps.push_back (panel.step); }
+
+        bool sawStep (int step) const  { return std::find (steps.begin(), steps.end(), step) != steps.end(); }
+
+        fenz::FirmwareUpgradeComponent& panel;
+        std::vector<int> steps;
+    };
+
+    struct UpgradeRun : public UpgraderFixture
+    {
+        FakePorts machine;   // the machine's own ports: none
+        std::unique_ptr<fenz::VirtualSurface> surface;
+        juce::MemoryBlock image;
+        std::unique_ptr<juce::TemporaryFile> imageFile;
+
+        void TearDown() override
+        {
+            UpgraderFixture::TearDown();
+
+            if (surface != nullptr)
+                surface->uninstall();
+
+            surface.reset();
+        }
+
+        static juce::MemoryBlock randomImage (size_t size, unsigned seed)
+        {
+            std::mt19937 random (seed);
+            juce::MemoryBlock block (size);
+
+            for (size_t i = 0; i < size; ++i)
+                block[i] = (char) (random() & 0xff);
+
+            return block;
+        }
+
+        // Connect to the surface, switch it to upgrade mode, open its upgrade ports and load
+        // an image, as steps 1 to 4 leave the panel.
+        void prepare (Model model, size_t imageSize, const fenz::UpgradeFaults& faults = {})
+        {
+            surface = std::make_unique<fenz::VirtualSurface> (model);
+            surface->install();
+            surface->setUpgradeFaults (faults);
+            makePanel (surface->getProductId());
+
+            willChoose (surface->getPortName());
+            press (panel->connectStepButton);
+            ASSERT_EQ (panel->step, 0);
+
+            press (panel->eraseStepButton);
+            ASSERT_EQ (panel->step, 1);
+            ASSERT_EQ (surface->getMode(), fenz::VirtualSurface::Mode::upgrade);
+
+            willChoose (juce::String (fenz::VirtualSurface::upgradePortName));
+            press (panel->activateStepButton);
+            ASSERT_EQ (panel->step, 2);
+
+            image = randomImage (imageSize, (unsigned) imageSize);
+            imageFile = std::make_unique<juce::TemporaryFile> (".bin");
+            ASSERT_TRUE (imageFile->getFile().replaceWithData (image.getData(), image.getSize()));
+            panel->handler->openProgram (imageFile->getFile());
+            ASSERT_EQ (panel->handler->size, imageSize);
+            panel->updateProgress (3);   // where step 4 leaves the panel
+            boxes.clear();
+        }
+
+        // Presses Upgrade and answers the one box the run ends with.
+        Box upgrade()
+        {
+            press (panel->upgradeStepButton);
+            EXPECT_EQ (boxes.size(), 1u);
+            return boxes.empty() ? Box {} : boxes.back();
+        }
+
+        // After any run: back at Connect, both names cleared, the ports closed, the handler and
+        // its image kept.
+        void expectStartedOver()
+        {
+            const auto after = stateOf (*panel);
+            EXPECT_EQ (after.step, -1);
+            EXPECT_EQ (after.progress, 0.0);
+            EXPECT_EQ (after.enabled, enabledAt (-1));
+            EXPECT_EQ (after.normalName, "");
+            EXPECT_EQ (after.upgradeName, "");
+            EXPECT_EQ (after.status, "Firmware Upgrade");
+            ASSERT_NE (panel->handler, nullptr);
+            EXPECT_EQ (panel->handler->midiInput, nullptr);
+            EXPECT_EQ (panel->handler->midiOutput, nullptr);
+            EXPECT_EQ (panel->handler->size, image.getSize());
+            EXPECT_FALSE (panel->handler->connectAck || panel->handler->eraseAck
+                          || panel->handler->writeAck || panel->handler->resetAck);
+        }
+
+        std::vector<juce::uint8> writtenPart() const
+        {
+            auto written = surface->getWrittenImage();
+            written.resize (std::min (written.size(), image.getSize()));
+            return written;
+        }
+
+        std::vector<juce::uint8> imageBytes() const
+        {
+            auto* bytes = static_cast<const juce::uint8*> (image.getData());
+            return { bytes, bytes + image.getSize() };
+        }
+    };
+}
+
+//==============================================================================
+// The largest image the device takes, written whole: the success box, step 4 reached for a
+// moment, and the image on the device byte for byte, zeros after it in the last block.
+TEST_F (UpgradeRun, LargestImageArrivesWhole)
+{
+    prepare (Model::tamrel, 63487);
+    StepWatch watch (*panel);
+
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.icon, juce::MessageBoxIconType::InfoIcon);
+    EXPECT_EQ (box.title, "Firmware Upgrade Success");
+    EXPECT_EQ (box.text, "Your firmware has been upgraded!");
+    EXPECT_FALSE (box.portsOpen);
+    EXPECT_EQ (box.state.status, "Firmware Upgrade");
+    EXPECT_GT (box.state.progress, 0.99) << "the bar stood at the end of the image";
+    EXPECT_TRUE (watch.sawStep (4));
+    expectStartedOver();
+
+    const auto written = surface->getWrittenImage();
+    ASSERT_EQ (written.size(), 124u * 512u);
+    EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+    EXPECT_TRUE (std::all_of (written.begin() + 63487, written.end(), [] (auto b) { return b == 0; }));
+    EXPECT_EQ (surface->getMode(), fenz::VirtualSurface::Mode::normal) << "the reset brought the device back";
+}
+
+// The extender, with the smallest image and one a byte longer than a block.
+TEST_F (UpgradeRun, ExtenderTakesSmallImages)
+{
+    for (const size_t size : { size_t (512), size_t (513) })
+    {
+        SCOPED_TRACE (size);
+        prepare (Model::ostrel, size);
+        EXPECT_EQ (panel->pid, 177);
+
+        const auto box = upgrade();
+
+        EXPECT_EQ (box.title, "Firmware Upgrade Success");
+        EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+        EXPECT_EQ (surface->getWrittenImage().size(), size == 512 ? 512u : 1024u);
+        expectStartedOver();
+        TearDown();
+    }
+}
+
+// A device that answers before the send has returned (a delay of 0 answers on the sending
+// thread): every answer must count for the packet it answers.
+TEST_F (UpgradeRun, AnswerBeforeTheSendReturnsIsNotLost)
+{
+    prepare (Model::tamrel, 5000);
+    surface->setAnswerDelay (0);
+
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.title, "Firmware Upgrade Success");
+    EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+    expectStartedOver();
+}
+
+//==============================================================================
+// Every silent stage of the device ends the run with its own text. The stages before the
+// failure did their work; nothing after it was sent.
+namespace
+{
+    struct SilentStage
+    {
+        const char* name;
+        fenz::UpgradeFaults faults;
+        const char* error;
+        size_t blocksWritten;
+    };
+
+    fenz::UpgradeFaults withFaults (void (*change) (fenz::UpgradeFaults&))
+    {
+        fenz::UpgradeFaults f;
+        change (f);
+        return f;
+    }
+
+    const SilentStage silentStages[] = {
+        { "NoConnectAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtConnect = true; }), "Could not connect to hardware", 0 },
+        { "ConnectAnsweredWithAnotherCode", withFaults ([] (fenz::UpgradeFaults& f) { f.wrongCodeAt = fenz::UpgradeFaults::Stage::connect; }),
+          "Could not connect to hardware", 0 },
+        { "NoEraseAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtErase = true; }), "Could not erase existing firmware", 0 },
+        { "Block2NotAnswered", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtBlock = 2; }), "Could not write new firmware", 3 },
+    };
+
+    struct SilentDevice : public UpgradeRun,
+                          public ::testing::WithParamInterface<SilentStage> {};
+}
+
+TEST_P (SilentDevice, EndsTheRunWithTheStagesText)
+{
+    const auto& c = GetParam();
+    prepare (Model::tamrel, 4 * 512);
+    surface->setUpgradeFaults (c.faults);
+    StepWatch watch (*panel);
+
+    const auto start = Clock::now();
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.icon, juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (box.title, "Firmware Upgrade Error");
+    EXPECT_EQ (box.text, c.error);
+    EXPECT_FALSE (box.portsOpen);
+    // 180 slices of 33 ms, give or take the clock's millisecond, before giving up.
+    EXPECT_GE (box.at - start, std::chrono::milliseconds (180 * 32 + 800));
+    EXPECT_FALSE (watch.sawStep (4));
+    EXPECT_EQ (surface->getWrittenImage().size(), c.blocksWritten * 512);
+    expectStartedOver();
+}
+
+INSTANTIATE_TEST_SUITE_P (Stages, SilentDevice, ::testing::ValuesIn (silentStages),
+                          [] (const auto& param) { return std::string (param.param.name); });
+
+// A reset that is not answered: the image is on the device, and the user is told to power it
+// off and on; the panel never shows step 4.
+TEST_F (UpgradeRun, UnansweredResetAsksForAPowerCycle)
+{
+    fenz::UpgradeFaults faults;
+    faults.silentAtReset = true;
+    prepare (Model::tamrel, 3 * 512 + 7, faults);
+    StepWatch watch (*panel);
+
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.icon, juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (box.title, "Firmware Upgrade Error");
+    EXPECT_EQ (box.text, "Your firmware has been upgraded! Power off your unit and wait for 5 seconds, "
+                         "then turn back on for changes to take effect");
+    EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+    EXPECT_FALSE (watch.sawStep (4));
+    EXPECT_FALSE (watch.steps.empty()) << "the run did end";
+    expectStartedOver();
+}
+
+// A device that disappears in the middle of the write: its later packets go nowhere and the
+// run ends as for any silent packet, with the ports closed and nothing else the worse.
+TEST_F (UpgradeRun, DeviceVanishingDuringTheWrite)
+{
+    fenz::UpgradeFaults faults;
+    faults.vanishesAfterBlock = 1;
+    prepare (Model::tamrel, 6 * 512, faults);
+
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.title, "Firmware Upgrade Error");
+    EXPECT_EQ (box.text, "Could not write new firmware");
+    EXPECT_FALSE (box.portsOpen);
+    EXPECT_EQ (surface->getWrittenImage().size(), 2u * 512u);
+    EXPECT_FALSE (fenz::MidiPorts::getInputNames().contains (fenz::VirtualSurface::upgradePortName));
+    expectStartedOver();
+
+    // The panel can start over: Connect finds nothing of the device now.
+    willChoose (std::nullopt);
+    press (panel->connectStepButton);
+    EXPECT_EQ (panel->step, -1);
+}
+
+//==============================================================================
+// A close asked for during the run does not cut it short: the device is written whole, and
+// the panel is still there for the run's last box.
+TEST_F (UpgradeRun, CloseRequestWaitsForTheRun)
+{
+    prepare (Model::tamrel, 8 * 512);
+
+    bool answered = true;
+    juce::Timer::callAfterDelay (200, [this, &answered] { answered = panel->requestClose(); });
+
+    const auto box = upgrade();
+
+    EXPECT_FALSE (answered) << "the panel may not go while the run goes on";
+    EXPECT_EQ (box.title, "Firmware Upgrade Success");
+    EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+}
