@@ -86,6 +86,11 @@ public:
 
     Dialogs dialogs;
 
+    // How long step 4's firmware download may go without new data before it is given up as
+    // failed. The framework reports a download's progress per block of 32768 bytes, so this is
+    // the longest wait for one block.
+    int downloadStallLimitMs = 20000;
+
     //==============================================================================
     // Closing while a step runs. The step's waits run the message loop, so the dialog can be
     // asked to close in the middle of one; it is never closed under a running step. A request

@@ -1,0 +1,605 @@
+#include <gtest/gtest.h>
+#include "fenz_FirmwareLaunch.h"
+#include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MidiInputHandler.h"
+#include "fenz_UpgraderChoosers.h"
+#include "LoopbackHttpServer.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using Way = firmwaretest::LoopbackHttpServer::Way;
+
+namespace
+{
+    // A firmware image with bytes that tell their positions apart.
+    juce::MemoryBlock imageOf (size_t size)
+    {
+        juce::MemoryBlock block (size);
+
+        for (size_t i = 0; i < size; ++i)
+            static_cast<juce::uint8*> (block.getData())[i] = (juce::uint8) ((i * 7 + 3) & 0xff);
+
+        return block;
+    }
+
+    juce::String entry (const char* pid, const char* name, const char* version, const char* fw)
+    {
+        juce::String e ("  <firmware");
+
+        if (pid != nullptr)
+            e << " pid=\"" << pid << "\"";
+
+        e << " name=\"" << name << "\" version=\"" << version << "\" fw=\"" << fw << "\"/>\n";
+        return e;
+    }
+
+    juce::String listOf (std::initializer_list<juce::String> entries)
+    {
+        juce::String text ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<firmwares>\n");
+
+        for (const auto& e : entries)
+            text << e;
+
+        return text + "</firmwares>\n";
+    }
+
+    struct Box
+    {
+        bool blocking;
+        juce::MessageBoxIconType icon;
+        juce::String title, text;
+    };
+
+    // The panel of one test, its boxes and choosers answered and recorded, and a firmware
+    // server of its own on this machine that KESTAL_FIRMWARE_SERVER points at.
+    struct Step4 : public ::testing::Test
+    {
+        Step4()
+        {
+            for (const char* name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
+                unsetenv (name);
+
+            setenv ("KESTAL_FIRMWARE_SERVER", server.root().toRawUTF8(), 1);
+        }
+
+        ~Step4() override
+        {
+            panel = nullptr;
+            ownPanel = nullptr;
+            server.stop();
+            unsetenv ("KESTAL_FIRMWARE_SERVER");
+        }
+
+        fenz::FirmwareUpgradeComponent& makePanel (int productId)
+        {
+            ownPanel = nullptr;
+            ownPanel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId);
+            return answerDialogsOf (*ownPanel);
+        }
+
+        // Answers and records the panel's boxes and choosers; the panel the test looks at.
+        fenz::FirmwareUpgradeComponent& answerDialogsOf (fenz::FirmwareUpgradeComponent& p)
+        {
+            panel = &p;
+            auto& d = p.dialogs;
+
+            d.runChooser = [this] (juce::Component& c, const juce::String& title)
+            {
+                events.add ("chooser " + title);
+
+                if (auto* chooser = dynamic_cast<fenz::FirmwareSelectComponent*> (&c))
+                {
+                    for (int i = 0; i < chooser->comboBox.getNumItems(); ++i)
+                        offered.add (chooser->comboBox.getItemText (i));
+
+                    if (pick >= 0)
+                        chooser->comboBox.setSelectedItemIndex (pick, juce::dontSendNotification);
+                }
+
+                if (duringChooser)
+                    duringChooser();
+
+                return chooserResult;
+            };
+
+            d.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+            {
+                events.add ("box " + title);
+                boxes.push_back ({ true, icon, title, text });
+            };
+
+            d.showMessageBoxAsync = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+            {
+                events.add ("async box " + title);
+                boxes.push_back ({ false, icon, title, text });
+            };
+
+            d.chooseFirmwareFile = [this] (const juce::File& start)
+            {
+                events.add ("file chooser");
+                chooserStarts.push_back (start);
+                return localFile;
+            };
+
+            d.runShellCommand = [this] (const char*) { events.add ("shell"); };
+
+            return p;
+        }
+
+        // The list served at both of its requests.
+        void serveList (const juce::String& path, const juce::String& text)
+        {
+            server.answer (path, 200, text);
+        }
+
+        bool handlerHolds (const juce::MemoryBlock& image) const
+        {
+            const auto* h = panel->handler.get();
+            return h != nullptr && h->data != nullptr && h->size == image.getSize()
+                    && std::memcmp (h->data, image.getData(), image.getSize()) == 0;
+        }
+
+        bool nothingLoaded() const
+        {
+            const auto* h = panel->handler.get();
+            return h != nullptr && h->data == nullptr && h->size == 0;
+        }
+
+        firmwaretest::LoopbackHttpServer server;
+        std::unique_ptr<fenz::FirmwareUpgradeComponent> ownPanel;
+        fenz::FirmwareUpgradeComponent* panel = nullptr;
+
+        int chooserResult = 1;
+        int pick = -1;
+        std::function<void()> duringChooser;
+        juce::File localFile;
+
+        juce::StringArray events, offered;
+        std::vector<Box> boxes;
+        std::vector<juce::File> chooserStarts;
+    };
+
+    const char* const commonList  = "/firmware.xml";
+    const char* const specialList = "/firmware-special.xml";
+}
+
+//==============================================================================
+// Two product lines read a list of their own. A 404 ends the fetch after the probe, so the
+// one request is the list's.
+TEST_F (Step4, ListPathByProduct)
+{
+    for (const auto& [product, path] : std::vector<std::pair<int, juce::String>> {
+             { 94, specialList }, { 130, specialList }, { 176, commonList }, { 177, commonList }, { 79, commonList } })
+    {
+        SCOPED_TRACE (product);
+        const auto before = server.requests().size();
+
+        makePanel (product).doStep4();
+
+        const auto requests = server.requests();
+        ASSERT_EQ (requests.size(), before + 1);
+        EXPECT_EQ (requests[before], path);
+    }
+}
+
+// Only the entries of the connected product are offered, in the list's order; an entry
+// without a product id is for no product.
+TEST_F (Step4, OffersTheProductsEntriesInListOrder)
+{
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin"),
+                                     entry ("177", "Beta", "1.1", "b.bin"),
+                                     entry (nullptr, "Gamma", "1.2", "c.bin"),
+                                     entry ("176", "Delta", "2.0", "d.bin"),
+                                     entry ("0", "Zeta", "0.1", "z.bin") }));
+    chooserResult = 0;
+
+    makePanel (176).doStep4();
+
+    ASSERT_EQ (panel->firmwares.getNumChildren(), 2);
+    EXPECT_EQ (panel->firmwares.getChild (0)["name"].toString(), "Alpha");
+    EXPECT_EQ (panel->firmwares.getChild (1)["name"].toString(), "Delta");
+    EXPECT_EQ (offered, juce::StringArray ({ "Alpha v1.0", "Delta v2.0" }));
+}
+
+// Even for a product whose id reads as 0, an entry without "pid" is not its.
+TEST_F (Step4, EntryWithoutProductIdIsNeverOffered)
+{
+    serveList (commonList, listOf ({ entry (nullptr, "Gamma", "1.2", "c.bin"),
+                                     entry ("0", "Zeta", "0.1", "z.bin"),
+                                     entry ("zero", "Eta", "0.2", "e.bin") }));
+    chooserResult = 0;
+
+    makePanel (0).doStep4();
+
+    ASSERT_EQ (panel->firmwares.getNumChildren(), 2);
+    EXPECT_EQ (panel->firmwares.getChild (0)["name"].toString(), "Zeta");
+    EXPECT_EQ (panel->firmwares.getChild (1)["name"].toString(), "Eta");
+}
+
+// Cancel in the version chooser ends the step: nothing is downloaded and no file is asked for.
+TEST_F (Step4, ChooserCancelEndsTheStep)
+{
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.answer ("/a.bin", 200, imageOf (1024));
+    chooserResult = 0;
+
+    makePanel (176).doStep4();
+
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
+    EXPECT_EQ (server.requestsFor ("/a.bin"), 0);
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_EQ (panel->step, 2);
+}
+
+// The chosen entry's file is downloaded into a temporary file; the handler keeps the bytes,
+// the file is gone, and the panel goes on to the Upgrade step.
+TEST_F (Step4, DownloadsTheChosenFirmware)
+{
+    const auto image = imageOf (40000);
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "files/alpha.bin"),
+                                     entry ("176", "Delta", "2.0", "files/delta.bin") }));
+    server.answer ("/files/alpha.bin", 200, imageOf (512));
+    server.answer ("/files/delta.bin", 200, image);
+    pick = 1;
+
+    makePanel (176).doStep4();
+
+    EXPECT_EQ (server.requests(), juce::StringArray ({ commonList, commonList, "/files/delta.bin" }));
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (handlerHolds (image));
+
+    EXPECT_TRUE (panel->firmwareFile.getFileName().startsWith ("temp_"));
+    EXPECT_EQ (panel->firmwareFile.getParentDirectory(), juce::File::getSpecialLocation (juce::File::tempDirectory));
+    EXPECT_FALSE (panel->firmwareFile.exists());
+
+    EXPECT_EQ (panel->step, 3);
+    EXPECT_FALSE (panel->connectStepButton.isEnabled());
+    EXPECT_FALSE (panel->eraseStepButton.isEnabled());
+    EXPECT_TRUE (panel->upgradeStepButton.isEnabled());
+}
+
+//==============================================================================
+// Every way the list can fail: the user is told why in a plain box that does not wait, then
+// the file chooser opens, and the list is empty.
+namespace
+{
+    struct FetchFault
+    {
+        const char* name;
+        int product;
+        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        const char* text;
+        int listRequests;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const FetchFault& f) { return out << f.name; }
+
+    const char* const unavailable = "The firmware server is currently unavailable.";
+
+    const FetchFault fetchFaults[] = {
+        { "UnknownProduct", 2000, [] (auto&) {}, "Cannot fetch firmware details for Unknown product", 0 },
+        { "NegativeProduct", -1, [] (auto&) {}, "Cannot fetch firmware details for Unknown product", 0 },
+        { "NotFound", 176, [] (auto& s) { s.answer (commonList, 404, "<html>Not here</html>"); }, unavailable, 1 },
+        { "ServerError", 176, [] (auto& s) { s.answer (commonList, 500, "<error/>"); }, unavailable, 1 },
+        { "Redirected", 176, [] (auto& s) { s.answer (commonList, 302, "<moved/>"); }, unavailable, 1 },
+        { "SilentLongerThanTheProbe", 176,
+          [] (auto& s) { s.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1", "a.bin") }), Way::stallFirst, 7000); },
+          unavailable, 1 },
+        { "NoServer", 176, [] (auto& s) { s.stop(); }, unavailable, 0 },
+        { "NotXml", 176, [] (auto& s) { s.answer (commonList, 200, "firmware: none today"); }, "Error connecting to server", 2 },
+        { "ListGoneAtTheRead", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<firmwares/>"); s.answer (commonList, 404, "gone"); },
+          "Error connecting to server", 2 },
+        { "ReadSilentAfterTheProbe", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<firmwares/>");
+                         s.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1", "a.bin") }), Way::stallFirst, 7000); },
+          "Error connecting to server", 2 },
+        { "NoEntryForTheProduct", 176,
+          [] (auto& s) { s.answer (commonList, 200, listOf ({ entry ("177", "Beta", "1", "b.bin"), entry (nullptr, "Gamma", "1", "c.bin") })); },
+          "No firmware matches in the server, please try again manually!", 2 },
+        { "EmptyList", 176, [] (auto& s) { s.answer (commonList, 200, "<firmwares/>"); },
+          "No firmware matches in the server, please try again manually!", 2 },
+    };
+
+    class Step4FetchFault : public Step4, public ::testing::WithParamInterface<FetchFault> {};
+}
+
+TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
+{
+    const auto& fault = GetParam();
+    fault.setUp (server);
+
+    makePanel (fault.product).doStep4();
+
+    EXPECT_EQ (events, juce::StringArray ({ "async box Firmware Upgrade", "file chooser" }));
+    ASSERT_EQ (boxes.size(), 1u);
+    EXPECT_FALSE (boxes[0].blocking);
+    EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::NoIcon);
+    EXPECT_EQ (boxes[0].text, fault.text);
+
+    EXPECT_EQ (panel->firmwares.getType().toString(), "firmwares");
+    EXPECT_EQ (panel->firmwares.getNumChildren(), 0);
+    EXPECT_EQ (server.requestsFor (commonList), fault.listRequests);
+    EXPECT_EQ (panel->step, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P (Faults, Step4FetchFault, ::testing::ValuesIn (fetchFaults),
+                          [] (const auto& i) { return std::string (i.param.name); });
+
+//==============================================================================
+// Every way the download can fail ends in the one warning box, with nothing loaded, the
+// temporary file gone and no file chooser after it.
+namespace
+{
+    struct DownloadFault
+    {
+        const char* name;
+        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        bool stopServerAtChoice;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const DownloadFault& f) { return out << f.name; }
+
+    const DownloadFault downloadFaults[] = {
+        { "NotFound", [] (auto&) {}, false },
+        { "NotFoundWithAPage", [] (auto& s) { s.answer ("/a.bin", 404, imageOf (2048)); }, false },
+        { "ServerError", [] (auto& s) { s.answer ("/a.bin", 500, imageOf (2048)); }, false },
+        { "BrokenHalfWay", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::breakHalfWay); }, false },
+        { "StalledHalfWay", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::stallHalfWay, 8000); }, false },
+        { "ServerGoneAfterTheChoice", [] (auto&) {}, true },
+    };
+
+    class Step4DownloadFault : public Step4, public ::testing::WithParamInterface<DownloadFault> {};
+}
+
+TEST_P (Step4DownloadFault, FailsWithItsBox)
+{
+    const auto& fault = GetParam();
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    fault.setUp (server);
+
+    if (fault.stopServerAtChoice)
+        duringChooser = [this] { server.stop(); };
+
+    auto& p = makePanel (176);
+    p.downloadStallLimitMs = 500;
+    p.doStep4();
+
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
+    ASSERT_EQ (boxes.size(), 1u);
+    EXPECT_TRUE (boxes[0].blocking);
+    EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
+    EXPECT_EQ (boxes[0].text, "Could not download firmware file");
+
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_TRUE (panel->firmwareFile.getFileName().startsWith ("temp_"));
+    EXPECT_FALSE (panel->firmwareFile.exists());
+    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (server.requestsFor ("/a.bin"), fault.stopServerAtChoice ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P (Faults, Step4DownloadFault, ::testing::ValuesIn (downloadFaults),
+                          [] (const auto& i) { return std::string (i.param.name); });
+
+// A download that pauses for less than the limit is not given up.
+TEST_F (Step4, ShortStallIsWaitedFor)
+{
+    const auto image = imageOf (20000);
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.answer ("/a.bin", 200, image, Way::stallHalfWay, 300);
+
+    auto& p = makePanel (176);
+    p.downloadStallLimitMs = 5000;
+    p.doStep4();
+
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (handlerHolds (image));
+}
+
+TEST (Step4Defaults, DownloadStallLimitIsTwentySeconds)
+{
+    EXPECT_EQ (fenz::FirmwareUpgradeComponent (176).downloadStallLimitMs, 20000);
+}
+
+// A second press of the step's button while the download is awaited is refused: the list,
+// the chooser and the download each happen once, and the step ends once, with the image.
+TEST_F (Step4, SecondPressDuringTheDownloadChangesNothing)
+{
+    const auto image = imageOf (20000);
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.answer ("/a.bin", 200, image, Way::stallHalfWay, 1500);
+
+    bool pressed = false;
+    duringChooser = [this, &pressed]
+    {
+        juce::Timer::callAfterDelay (400, [this, &pressed]
+        {
+            pressed = panel->versionStepButton.isEnabled();
+            panel->versionStepButton.triggerClick();
+        });
+    };
+
+    makePanel (176).doStep4();
+
+    EXPECT_TRUE (pressed);
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
+    EXPECT_EQ (server.requests(), juce::StringArray ({ commonList, commonList, "/a.bin" }));
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (handlerHolds (image));
+    EXPECT_EQ (panel->step, 3);
+}
+
+// Closing the dialog while the download is awaited does not take the panel from under the
+// step: the close waits, the step gives the download up without loading anything or asking
+// anything more, and only then does the dialog's modal run end and the dialog go.
+TEST_F (Step4, CloseDuringTheDownloadWaitsForTheStep)
+{
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.answer ("/a.bin", 200, imageOf (20000), Way::stallHalfWay, 15000);
+
+    auto dialog = std::make_unique<fenz::FirmwareUpgradeDialog> (std::make_unique<fenz::FirmwareUpgradeComponent> (176), nullptr);
+    auto& p = answerDialogsOf (dialog->getPanel());
+    const juce::Component::SafePointer<fenz::FirmwareUpgradeComponent> alive (&p);
+    p.updateProgress (2);
+
+    bool closeWasHeld = false;
+    duringChooser = [&]
+    {
+        juce::Timer::callAfterDelay (300, [&]
+        {
+            dialog->closeButtonPressed();
+            closeWasHeld = alive != nullptr && dialog->isVisible() && p.isCloseRequested();
+        });
+    };
+
+    // Pressed inside the dialog's modal run, as the user would.
+    p.versionStepButton.triggerClick();
+    dialog->runModalLoop();
+
+    EXPECT_TRUE (closeWasHeld);
+    ASSERT_NE (alive, nullptr);
+    EXPECT_FALSE (dialog->isVisible());
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_FALSE (p.firmwareFile.exists());
+    EXPECT_EQ (p.step, 2);
+
+    panel = nullptr;
+    dialog = nullptr;
+    EXPECT_EQ (alive, nullptr);
+}
+
+//==============================================================================
+// The local file: the rule of the handler's model decides, on the name without extension,
+// case and surrounding blanks ignored.
+namespace
+{
+    struct NameCase
+    {
+        int product;
+        const char* fileName;
+        bool accepted;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const NameCase& c)
+    {
+        return out << c.product << " \"" << c.fileName << "\"";
+    }
+
+    const NameCase nameCases[] = {
+        { 79,  "Dravo_Sevik_1.0.bin", true },   { 89,  "dravo_sevik_2.bin", true },   { 79, "dravo_sevik.bin", false },
+        { 94,  "dravo_k_2.bin", true },         { 94,  "dravo_ks_2.bin", false },
+        { 130, "dravo_ks_2.bin", true },        { 130, "dravo_k_2.bin", false },
+        { 117, "korran_r_1.bin", true },        { 117, "korran_t_1.bin", false },
+        { 118, "korran_t_1.bin", true },        { 118, "korran_r_1.bin", false },
+        { 156, "Korran_R+_3.bin", true },       { 156, "korran_r_3.bin", false },
+        { 161, "korran_t+_3.bin", true },       { 161, "korran_t_3.bin", false },
+        { 179, "korran_mini_1.bin", true },     { 179, "korranmini_1.bin", false },
+        { 186, "korran_lite_1.bin", true },     { 186, "korran_light_1.bin", false },
+        { 176, "Tamrel_Ostrel_V1.2.bin", true }, { 176, "tamrel_ostrel.bin", false },
+        { 177, "tamrel_ostrel_2.bin", true },   { 177, "ostrel_2.bin", false },
+        { 176, "  tamrel_ostrel_3 .bin", true },
+        { 176, "tamrel_ostrel_4.BIN", true },
+        { 147, "lumbrel_1e_4.bin", true },      { 151, "lumbrel_7e_1.bin", true },    { 149, "lumbrel_1j_4.bin", false },
+        { 111, "lumbrel_1j_1.bin", true },      { 111, "lumbrel_1j_dx_1.bin", false }, { 111, "lumbrel_1j_taldor_iv_1.bin", false },
+        { 110, "lumbrel_7j_3.bin", true },      { 126, "lumbrel1j.bin", false },
+        { 133, "lumbrel_1j_dx_1.bin", true },   { 137, "lumbrel_1j_taldor_iv_1.bin", true }, { 133, "lumbrel_1j_1.bin", false },
+        { 101, "anything at all.bin", true },   { 170, "x.bin", true },               { 2000, "whatever.bin", true },
+    };
+
+    class Step4LocalFile : public Step4, public ::testing::WithParamInterface<NameCase>
+    {
+    public:
+        Step4LocalFile()  { folder.createDirectory(); }
+        ~Step4LocalFile() override { folder.deleteRecursively(); }
+
+        juce::File folder { juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("step4-local", {}) };
+    };
+}
+
+TEST_P (Step4LocalFile, NameRuleOfTheModel)
+{
+    const auto& c = GetParam();
+    const auto image = imageOf (4096);
+    localFile = folder.getChildFile (c.fileName);
+    ASSERT_TRUE (localFile.replaceWithData (image.getData(), image.getSize()));
+
+    auto& p = makePanel (c.product);
+    p.onlineMode = false;
+    p.doStep4();
+
+    EXPECT_TRUE (server.requests().isEmpty());
+    EXPECT_EQ (panel->firmwareFile, localFile);
+
+    if (c.accepted)
+    {
+        EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
+        EXPECT_TRUE (handlerHolds (image));
+        EXPECT_EQ (panel->step, 3);
+        EXPECT_FALSE (panel->connectStepButton.isEnabled());
+        EXPECT_FALSE (panel->eraseStepButton.isEnabled());
+    }
+    else
+    {
+        EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
+        ASSERT_EQ (boxes.size(), 1u);
+        EXPECT_TRUE (boxes[0].blocking);
+        EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
+        EXPECT_EQ (boxes[0].text, "Not the matching firmware!");
+        EXPECT_TRUE (nothingLoaded());
+        EXPECT_EQ (panel->step, 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases));
+
+// In manual mode no request is made at all, and a cancelled chooser ends the step.
+TEST_F (Step4, ManualModeAsksNoServer)
+{
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+
+    auto& p = makePanel (176);
+    p.onlineMode = false;
+    p.doStep4();
+
+    EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
+    EXPECT_TRUE (server.requests().isEmpty());
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_EQ (panel->firmwareFile, juce::File());
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_EQ (panel->step, 2);
+}
+
+// The file chooser starts where the last firmware file was, and the rule is the one of the
+// model the handler was made for, even after the panel's product changed.
+TEST_F (Step4, ManualRuleIsTheHandlersModel)
+{
+    juce::TemporaryFile folderFile;
+    const auto folder = folderFile.getFile();
+    folder.createDirectory();
+    const auto image = imageOf (1024);
+
+    auto& p = makePanel (176);
+    p.onlineMode = false;
+
+    localFile = folder.getChildFile ("dravo_k_1.bin");
+    localFile.replaceWithData (image.getData(), image.getSize());
+    p.doStep4();                          // made the handler for 176: refused
+
+    p.pid = p.currentPid = 94;
+    localFile = folder.getChildFile ("tamrel_ostrel_1.bin");
+    localFile.replaceWithData (image.getData(), image.getSize());
+    p.doStep4();                          // still the rule of 176: accepted
+
+    ASSERT_EQ (chooserStarts.size(), 2u);
+    EXPECT_EQ (chooserStarts[0], juce::File());
+    EXPECT_EQ (chooserStarts[1], folder.getChildFile ("dravo_k_1.bin"));
+    EXPECT_EQ (panel->handler->pid, 176);
+    EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File", "file chooser" }));
+    EXPECT_TRUE (handlerHolds (image));
+
+    folder.deleteRecursively();
+}
