@@ -30,10 +30,11 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Waits until a window whose name is exactly $1 exists; prints its id.
+# Waits until a window whose name is exactly $1 exists, for up to $2 tenths of a second (100
+# when not given); prints its id.
 wait_for_window() {
     local id
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 "${2:-100}"); do
         id=$(xdotool search --onlyvisible --name "^$(printf '%s' "$1" | sed 's/[.[\*^$()+?{|]/\\&/g')\$" 2>/dev/null | head -n1)
         if [ -n "$id" ]; then echo "$id"; return 0; fi
         sleep 0.1
@@ -150,6 +151,63 @@ expect_hand_over() {
 menu_bar_height=24
 click_content() {
     xdotool mousemove $((win_x + $1)) $((win_y + menu_bar_height + $2)) click 1
+}
+
+# Clicks a point given in the firmware upgrade panel's coordinates (514 x 491): the panel is
+# its dialog's content, at the dialog's bottom.
+click_panel() {
+    xdotool mousemove $((px + $1)) $((py + ph - 491 + $2)) click 1
+}
+
+# Clicks a point of the panel until a window titled $3 shows (a click that comes before the
+# dialog takes clicks is lost); true once it does.
+click_panel_for() {
+    for _ in 1 2 3; do
+        click_panel "$1" "$2"
+        wait_for_window "$3" 30 > /dev/null && return 0
+    done
+    return 1
+}
+
+# Clicks a point of the panel until the surface's log shows a message with the bytes $3 (a
+# click that comes right after a modal run is lost); true once it does.
+click_panel_until_sent() {
+    for _ in 1 2 3; do
+        click_panel "$1" "$2"
+        for _ in $(seq 1 30); do
+            grep -qP "^\d+\t$3\$" "$KESTAL_VIRTUAL_SURFACE_LOG" 2>/dev/null && return 0
+            sleep 0.1
+        done
+    done
+    return 1
+}
+
+# Waits for a chooser titled $1 (300 x 200, at its dialog's bottom) and presses its OK button at
+# 90, 160, again if the first click came before the dialog took clicks. True once the chooser
+# has gone.
+confirm_chooser() {
+    local chooser cx cy cw ch
+    chooser=$(wait_for_window "$1") || return 1
+    sleep 1
+    read -r cx cy cw ch < <(xdotool getwindowgeometry --shell "$chooser" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
+    for _ in 1 2 3; do
+        xdotool mousemove $((cx + 90 + 50)) $((cy + ch - 200 + 160 + 15)) click 1
+        wait_until_gone "$1" && return 0
+    done
+    return 1
+}
+
+# A web server on loopback serving $work/www, for this case only; its port in server_port.
+start_server() {
+    python3 -u -m http.server --bind 127.0.0.1 --directory "$work/www" 0 > "$work/server.log" 2>&1 &
+    pids+=($!)
+    server_port=
+    for _ in $(seq 1 50); do
+        server_port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/server.log" | head -n1)
+        [ -n "$server_port" ] && return 0
+        sleep 0.1
+    done
+    fail "the loopback web server did not start"
 }
 
 case "$case_name" in
@@ -328,6 +386,70 @@ case "$case_name" in
         wait_for_exit "$app_pid" || fail "Escape did not quit"
         wait "$app_pid" || fail "the application ended with status $?"
         [ -s "$KESTAL_SETTINGS_DIR/Kestal.conf" ] || fail "no settings file written at shutdown"
+        ;;
+
+    firmware-upgrade|firmware-upgrade-extender)
+        if [ "$case_name" = firmware-upgrade ]; then
+            model=tamrel; product=Tamrel; blocks=123
+        else
+            model=ostrel; product=Ostrel; blocks=8
+        fi
+
+        # The firmware server's mirror: a list with one entry per model and the image it names,
+        # served on loopback for this test only.
+        mkdir -p "$work/www/files"
+        image=$work/www/files/tamrel_ostrel_9.9.bin
+        head -c $((blocks * 512)) /dev/urandom > "$image"
+        cat > "$work/www/firmware.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<firmwares>
+  <firmware pid="176" name="Tamrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
+  <firmware pid="177" name="Ostrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
+</firmwares>
+XML
+        start_server
+        export KESTAL_FIRMWARE_SERVER="http://127.0.0.1:$server_port/"
+
+        start_app "$model"
+        press_for_window $((35 + 47)) $((670 - 33 + 11)) "Firmware Upgrader about to start" || fail "no warning before the upgrader"
+        warning=$(wait_for_window "Firmware Upgrader about to start")
+        sleep 1
+        xdotool windowfocus --sync "$warning" 2>/dev/null
+        xdotool key --window "$warning" Return 2>/dev/null
+        panel=$(wait_for_window "Firmware Upgrade") || fail "no Firmware Upgrade dialog after the warning's OK"
+        sleep 1
+        read -r px py pw ph < <(xdotool getwindowgeometry --shell "$panel" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
+
+        # Step 1: the simulated surface, recognised as its model.
+        click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+        confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the surface"
+        wait_for_window "Firmware Upgrade: $product" > /dev/null || fail "Connect did not recognise the $product"
+
+        # Step 2: the upgrade-mode request, then the surface's upgrade port in step 3.
+        click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+        sleep 2
+        click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+        confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
+        sleep 1
+
+        # Step 4: the version from the mirror, downloaded.
+        click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+        confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
+        for _ in $(seq 1 100); do
+            grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" && break
+            sleep 0.1
+        done
+        grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" || fail "the image was never downloaded"
+        sleep 1
+
+        # Step 5: it begins with the connect packet, whose bytes 55 travel as 9F 05 05.
+        click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+        wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
+
+        size=$(stat -c %s "$image")
+        crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$image")
+        grep -q "^# reset: image of $size bytes, CRC-32 $crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
+            || fail "the surface does not hold the file's $size bytes (CRC-32 $crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
         ;;
 
     *)
