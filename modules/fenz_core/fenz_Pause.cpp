@@ -1,6 +1,6 @@
 #include "fenz_Pause.h"
 
-#include <juce_core/juce_core.h>
+#include <juce_events/juce_events.h>
 #include <thread>
 
 #if JUCE_LINUX
@@ -56,6 +56,31 @@ void pauseFor (std::chrono::microseconds duration)
    #else
     std::this_thread::sleep_until (std::chrono::steady_clock::now() + duration);
    #endif
+}
+
+void runMessageLoopFor (int milliseconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds (milliseconds);
+
+    for (;;)
+    {
+        // Rounded up throughout: a run may last a little longer than asked, never shorter.
+        const auto left = std::chrono::ceil<std::chrono::microseconds> (end - Clock::now());
+
+        if (left.count() <= 0)
+            return;
+
+        // The framework's loop counts whole milliseconds of the wall clock and may end a little
+        // early; what is left over is run again.
+        const auto loopMilliseconds = (int) std::chrono::ceil<std::chrono::milliseconds> (left).count();
+
+        if (! juce::MessageManager::getInstance()->runDispatchLoopUntil (loopMilliseconds))
+        {
+            pauseFor (std::chrono::ceil<std::chrono::microseconds> (end - Clock::now()));
+            return;
+        }
+    }
 }
 
 } // namespace fenz

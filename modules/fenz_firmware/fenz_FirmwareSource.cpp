@@ -1,6 +1,7 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_FirmwareServer.h"
+#include "fenz_Pause.h"
 #include "fenz_UpgraderChoosers.h"
 
 namespace fenz
@@ -105,7 +106,7 @@ namespace
 
         while (! watch.done)
         {
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (pollSliceMs);
+            runMessageLoopFor (pollSliceMs);
 
             if (panel.isCloseRequested())
                 return DownloadEnd::abandoned;

@@ -1,6 +1,6 @@
 #include "fenz_UpgradeWaits.h"
 
-#include <juce_events/juce_events.h>
+#include "fenz_Pause.h"
 
 namespace fenz
 {
@@ -9,7 +9,7 @@ namespace UpgradeWaits
 {
     void runSlice()
     {
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (sliceMilliseconds);
+        runMessageLoopFor (sliceMilliseconds);
     }
 
     bool waitForCommand (const Slice& slice, const IsSet& isSet)

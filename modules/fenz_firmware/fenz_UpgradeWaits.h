@@ -19,7 +19,8 @@ namespace UpgradeWaits
     using Slice = std::function<void()>;
     using IsSet = std::function<bool()>;
 
-    // One slice of the message loop, on the message thread.
+    // One slice of the message loop, on the message thread: never shorter than its 33 ms, even
+    // once the loop has stopped dispatching (after a quit has arrived).
     void runSlice();
 
     // Connect and reset: the flag is tested before each of up to 180 slices and once after the

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include "fenz_Pause.h"
 
+#include <juce_events/juce_events.h>
+
 #include <chrono>
+#include <cstdlib>
 
 namespace
 {
@@ -36,4 +39,45 @@ TEST (Pause, NothingOrLessReturnsAtOnce)
     fenz::pauseFor (std::chrono::microseconds (-5));
     fenz::pauseMilliseconds (-1);
     SUCCEED();
+}
+
+//==============================================================================
+// The message loop runs for the time asked, and what is queued meanwhile happens.
+TEST (MessageLoopRun, LastsItsTimeAndDispatches)
+{
+    bool called = false;
+    juce::MessageManager::callAsync ([&called] { called = true; });
+
+    const auto start = Clock::now();
+    fenz::runMessageLoopFor (33);
+
+    EXPECT_GE (Clock::now() - start, std::chrono::milliseconds (33));
+    EXPECT_TRUE (called);
+}
+
+// Once the framework's quit message has arrived the loop returns at once whatever it is asked;
+// a run still takes its time, so that a wait made of runs cannot run out early. The quit ends
+// the message loop for good, so the case runs in a process of its own.
+TEST (MessageLoopRun, LastsItsTimeAfterTheQuitHasArrived)
+{
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+
+    EXPECT_EXIT (
+        {
+            auto* messageManager = juce::MessageManager::getInstance();
+            messageManager->stopDispatchLoop();
+            const bool loopEnded = ! messageManager->runDispatchLoopUntil (50);
+
+            bool everyRunLasted = true;
+
+            for (int i = 0; i < 5; ++i)
+            {
+                const auto start = Clock::now();
+                fenz::runMessageLoopFor (33);
+                everyRunLasted = everyRunLasted && Clock::now() - start >= std::chrono::milliseconds (33);
+            }
+
+            std::_Exit (loopEnded && everyRunLasted ? 0 : 1);
+        },
+        ::testing::ExitedWithCode (0), "");
 }

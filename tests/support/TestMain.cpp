@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #if JUCE_LINUX
  #include <dlfcn.h>
 #endif
@@ -11,6 +14,20 @@
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
+
+    // ctest runs the cases side by side, each in a process of its own: the temporary folder is
+    // one of this process's alone, so that no case meets (or deletes) another one's files.
+    const auto sharedTemp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    auto ownTemp = sharedTemp.getChildFile ("kestal-test-XXXXXX").getFullPathName().toStdString();
+
+    if (mkdtemp (ownTemp.data()) == nullptr)
+    {
+        std::perror ("no temporary folder of the test's own");
+        return 1;
+    }
+
+    const juce::File processTemp (ownTemp);
+    setenv ("TMPDIR", ownTemp.c_str(), 1);
 
     juce::TemporaryFile settingsFolder ("kestal-settings");
 
@@ -39,5 +56,6 @@ int main (int argc, char** argv)
     }
 
     settingsFolder.getFile().deleteRecursively();
+    processTemp.deleteRecursively();
     return result;
 }
