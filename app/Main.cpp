@@ -2,7 +2,9 @@
 #include "AboutComponent.h"
 #include "ContentComponent.h"
 #include "Kestal.h"
+#include "QuitSignals.h"
 #include "SingleInstance.h"
+#include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_VirtualSurface.h"
 
 namespace
@@ -48,6 +50,8 @@ public:
         singleInstance->listen ([this] (const juce::String& otherCommandLine) { anotherInstanceStarted (otherCommandLine); });
        #endif
 
+        quitSignals = std::make_unique<QuitSignals> ([this] { systemRequestedQuit(); });
+
         // Without a surface attached, a simulated one can stand in (see the README).
         virtualSurface = fenz::VirtualSurface::installFromEnvironment();
 
@@ -70,6 +74,7 @@ public:
             Kestal::deleteInstance();
 
         virtualSurface = nullptr;
+        quitSignals = nullptr;
        #if ! JUCE_MAC
         singleInstance = nullptr;
        #endif
@@ -81,9 +86,12 @@ public:
             mainWindow->toFront (true);
     }
 
+    // The window's close button, Escape, SIGINT and SIGTERM all come here. A firmware upgrade
+    // step may be writing to the device, and the quit would end the message loop under its
+    // waits: the quit waits until the step has returned.
     void systemRequestedQuit() override
     {
-        quit();
+        fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([] { juce::JUCEApplicationBase::quit(); });
     }
 
     //==============================================================================
@@ -120,7 +128,7 @@ public:
         {
             if (key.getKeyCode() == juce::KeyPress::escapeKey)
             {
-                juce::JUCEApplicationBase::quit();
+                juce::JUCEApplication::getInstance()->systemRequestedQuit();
                 return true;
             }
 
@@ -182,6 +190,7 @@ public:
 private:
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<fenz::VirtualSurface> virtualSurface;
+    std::unique_ptr<QuitSignals> quitSignals;
    #if ! JUCE_MAC
     std::unique_ptr<SingleInstance> singleInstance;
    #endif

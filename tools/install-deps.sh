@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    juce-modules-source libxcursor-dev
+    juce-modules-source libxcursor-dev libx11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     fonts-dejavu-core fontconfig-config
     xvfb xauth x11-apps xdotool

@@ -33,6 +33,11 @@ bool FirmwareUpgradeDialog::escapeKeyPressed()
     return true;
 }
 
+void FirmwareUpgradeDialog::focusGained (FocusChangeType)
+{
+    getPanel().regainKeyboardFocus();
+}
+
 FirmwareUpgradeComponent& FirmwareUpgradeDialog::getPanel() const
 {
     auto* panel = dynamic_cast<FirmwareUpgradeComponent*> (getContentComponent());

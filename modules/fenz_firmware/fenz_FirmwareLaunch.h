@@ -28,6 +28,9 @@ public:
     void closeButtonPressed() override;
     bool escapeKeyPressed() override;
 
+    // The dialog's own focus goes on to the panel, whose keys would otherwise not reach it.
+    void focusGained (FocusChangeType) override;
+
     FirmwareUpgradeComponent& getPanel() const;
 
 private:

@@ -3,7 +3,9 @@
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_Pause.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace fenz
 {
@@ -63,6 +65,33 @@ namespace
             window->setName (title);
     }
 
+    // Every panel that exists, and the quit held back until none of them runs a step.
+    struct Panels
+    {
+        juce::Array<FirmwareUpgradeComponent*> live;
+        std::function<void()> heldQuit;
+
+        static Panels& get()
+        {
+            static Panels panels;
+            return panels;
+        }
+
+        bool anyStepRunning() const
+        {
+            return std::any_of (live.begin(), live.end(), [] (auto* p) { return p->isStepRunning(); });
+        }
+
+        void releaseHeldQuitWhenIdle()
+        {
+            if (heldQuit == nullptr || anyStepRunning())
+                return;
+
+            // From the message loop, with no step of any panel on the stack any more.
+            juce::MessageManager::callAsync (std::exchange (heldQuit, nullptr));
+        }
+    };
+
     int upperCaseKeyCode (const juce::KeyPress& key)
     {
         const auto code = key.getKeyCode();
@@ -80,6 +109,7 @@ namespace
 FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
     : pid (productId), initialPid (productId), currentPid (productId)
 {
+    Panels::get().live.add (this);
     tooltipWindow.setMillisecondsBeforeTipAppears (0);
     firmwares = juce::ValueTree ("firmwares");
 
@@ -139,6 +169,9 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
 
     updateProgress (-1);
 
+    // The panel answers keys of its own (M, T, F1), so it takes the focus rather than a button.
+    setWantsKeyboardFocus (true);
+
     // Everything the steps show or ask starts as the real window of the framework.
     dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
     {
@@ -186,6 +219,7 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
 {
     // The dialog keeps the panel while a step runs; see requestClose().
     jassert (runningSteps == 0);
+    Panels::get().live.removeAllInstancesOf (this);
 
     // A device left in upgrade mode is told to reset, so that it comes back as itself. Every
     // matching port is served, however many there are.
@@ -256,9 +290,9 @@ bool FirmwareUpgradeComponent::keyPressed (const juce::KeyPress& key)
     }
     else if (code == juce::KeyPress::F1Key)
     {
-        dialogs.showMessageBox (juce::MessageBoxIconType::NoIcon,
-                                "\n \nFenz Firmware Upgrader\n\nV1.19  Build 58",
-                                "\n\n \nCopyright (c) Fenzwerk. All rights reserved.");
+        tell (juce::MessageBoxIconType::NoIcon,
+              "\n \nFenz Firmware Upgrader\n\nV1.19  Build 58",
+              "\n\n \nCopyright (c) Fenzwerk. All rights reserved.");
     }
 
     // The key goes on to the enclosing components either way.
@@ -309,6 +343,70 @@ void FirmwareUpgradeComponent::resized()
 }
 
 //==============================================================================
+int FirmwareUpgradeComponent::ask (juce::Component& chooser, const juce::String& title)
+{
+    if (isQuitHeld() || dialogs.runChooser == nullptr)
+        return 0;
+
+    const auto result = dialogs.runChooser (chooser, title);
+    regainKeyboardFocus();
+    return result;
+}
+
+void FirmwareUpgradeComponent::tell (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+{
+    if (isQuitHeld() || dialogs.showMessageBox == nullptr)
+        return;
+
+    dialogs.showMessageBox (icon, title, text);
+    regainKeyboardFocus();
+}
+
+void FirmwareUpgradeComponent::tellWithoutWaiting (juce::MessageBoxIconType icon, const juce::String& title,
+                                                   const juce::String& text)
+{
+    if (! isQuitHeld() && dialogs.showMessageBoxAsync != nullptr)
+        dialogs.showMessageBoxAsync (icon, title, text);
+}
+
+juce::File FirmwareUpgradeComponent::askForFirmwareFile (const juce::File& startingPlace)
+{
+    if (isQuitHeld() || dialogs.chooseFirmwareFile == nullptr)
+        return {};
+
+    const auto chosen = dialogs.chooseFirmwareFile (startingPlace);
+    regainKeyboardFocus();
+    return chosen;
+}
+
+void FirmwareUpgradeComponent::regainKeyboardFocus()
+{
+    if (isShowing() && ! hasKeyboardFocus (false))
+        grabKeyboardFocus();
+}
+
+void FirmwareUpgradeComponent::dismissWhatIsOpenInFront()
+{
+    // The modal components in front of the panel's own window, the front-most first.
+    auto& modal = *juce::ModalComponentManager::getInstance();
+    juce::Array<juce::Component::SafePointer<juce::Component>> inFront;
+
+    for (int i = 0; i < modal.getNumModalComponents(); ++i)
+    {
+        auto* c = modal.getModalComponent (i);
+
+        if (c == nullptr || c == this || c->isParentOf (this))
+            break;
+
+        inFront.add (c);
+    }
+
+    for (auto& c : inFront)
+        if (c != nullptr)
+            c->exitModalState (0);
+}
+
+//==============================================================================
 bool FirmwareUpgradeComponent::requestClose()
 {
     if (runningSteps == 0)
@@ -332,17 +430,50 @@ FirmwareUpgradeComponent::StepScope::StepScope (FirmwareUpgradeComponent& p) : p
 
 FirmwareUpgradeComponent::StepScope::~StepScope()
 {
-    if (--panel.runningSteps > 0 || ! panel.closeRequested)
+    if (--panel.runningSteps > 0)
         return;
 
     // The close that was held back while the step ran. The dialog only ends its modal run
     // here; whoever runs it deletes it once the run has returned, with no step on the stack.
-    if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
+    if (panel.closeRequested)
     {
-        panel.closeRequested = false;
-        juce::DocumentWindow& window = *dialog;
-        window.closeButtonPressed();
+        if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
+        {
+            panel.closeRequested = false;
+            juce::DocumentWindow& window = *dialog;
+            window.closeButtonPressed();
+        }
     }
+
+    Panels::get().releaseHeldQuitWhenIdle();
+}
+
+void FirmwareUpgradeComponent::quitWhenNoStepRuns (std::function<void()> quit)
+{
+    auto& panels = Panels::get();
+
+    if (! panels.anyStepRunning())
+    {
+        if (quit != nullptr)
+            quit();
+
+        return;
+    }
+
+    panels.heldQuit = std::move (quit);
+
+    // A quit waits for the device, not for a person: what a step has open is answered as
+    // cancelled, and nothing more is asked.
+    for (auto* p : panels.live)
+    {
+        if (! p->requestClose())
+            p->dismissWhatIsOpenInFront();
+    }
+}
+
+bool FirmwareUpgradeComponent::isQuitHeld()
+{
+    return Panels::get().heldQuit != nullptr;
 }
 
 } // namespace fenz

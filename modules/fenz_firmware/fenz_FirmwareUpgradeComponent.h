@@ -86,6 +86,18 @@ public:
 
     Dialogs dialogs;
 
+    // The steps ask and tell through these rather than through dialogs itself. While a quit is
+    // held nobody is asked anything more: a chooser answers 0 (cancelled), a box is not shown,
+    // the file chooser answers juce::File(). After each the panel has the keyboard focus again,
+    // so that its keys work without a click first.
+    int ask (juce::Component& chooser, const juce::String& title);
+    void tell (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
+    void tellWithoutWaiting (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
+    juce::File askForFirmwareFile (const juce::File& startingPlace);
+
+    // Takes the keyboard focus for the panel when it is on the screen.
+    void regainKeyboardFocus();
+
     // How long step 4's firmware download may go without new data before it is given up as
     // failed. The framework reports a download's progress per block of 32768 bytes, so this is
     // the longest wait for one block.
@@ -116,12 +128,24 @@ public:
     // A blocking pause that a close request ends early: after a request it does not wait.
     void interruptiblePause (int milliseconds);
 
+    // Quitting while the upgrader works. A running step may be writing to a device, and a
+    // quit ends the message loop that its waits run in. Runs quit once no step of any panel is
+    // running: at once when none is; otherwise every panel with a running step is asked to
+    // close (as its dialog's close button asks), and quit runs from the message loop after the
+    // last of those steps has returned. A later request replaces a held one. Message thread.
+    static void quitWhenNoStepRuns (std::function<void()> quit);
+    static bool isQuitHeld();
+
 private:
     void connectStep();
     void eraseStep();
     void activateStep();
     void upgradeStep();
     void updateDeviceNameStep();
+
+    // Ends whatever a running step has open in front of the panel (a chooser, a box), as if
+    // cancelled.
+    void dismissWhatIsOpenInFront();
 
     int runningSteps = 0;
     bool closeRequested = false;

@@ -27,22 +27,11 @@ namespace
     {
         std::unique_ptr<DeviceSelectComponent> chooser (new DeviceSelectComponent());
 
-        const int result = panel.dialogs.runChooser != nullptr
-                             ? panel.dialogs.runChooser (*chooser, chooserTitle)
-                             : 0;
-
-        if (result != 1)
+        if (panel.ask (*chooser, chooserTitle) != 1)
             return false;
 
         chosenName = chooser->selectedName;
         return true;
-    }
-
-    void showBox (FirmwareUpgradeComponent& panel, juce::MessageBoxIconType icon,
-                  const juce::String& title, const juce::String& text)
-    {
-        if (panel.dialogs.showMessageBox != nullptr)
-            panel.dialogs.showMessageBox (icon, title, text);
     }
 
     // The handler is made on first need and never replaced; it takes the product id the panel
@@ -65,9 +54,11 @@ namespace
     }
 
     // During a run the bar moves from 0.8 towards 1.0 with the stages and the blocks written.
+    // The last block's offset can pass the image's size, and the framework draws a value above
+    // 1.0 as an endless stripe rather than as 100 %.
     void setRunProgress (FirmwareUpgradeComponent& panel, double k)
     {
-        panel.progress = 0.8 + 0.2 * k / ((double) panel.handler->size + 3.0);
+        panel.progress = juce::jmin (1.0, 0.8 + 0.2 * k / ((double) panel.handler->size + 3.0));
     }
 
     // Connect, erase, write and reset over the open upgrade ports. The empty text when the
@@ -219,11 +210,11 @@ void FirmwareUpgradeComponent::connectStep()
     }
     else
     {
-        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade",
-                 isUpgradePortName (normalDeviceName)
-                     ? "It looks like your device is already in firmware upgrade mode. \n"
-                       "Please turn off and turn on the device and try again."
-                     : "This device is not able to be upgraded by this software.");
+        tell (juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade",
+              isUpgradePortName (normalDeviceName)
+                  ? "It looks like your device is already in firmware upgrade mode. \n"
+                    "Please turn off and turn on the device and try again."
+                  : "This device is not able to be upgraded by this software.");
     }
 }
 
@@ -271,8 +262,8 @@ void FirmwareUpgradeComponent::activateStep()
 
     if (! bTest && ! isUpgradePortName (upgradeDeviceName))
     {
-        showBox (*this, juce::MessageBoxIconType::WarningIcon, "Step 3",
-                 juce::String ("Please select the unit \"") + upgradePortFragment + "\"");
+        tell (juce::MessageBoxIconType::WarningIcon, "Step 3",
+              juce::String ("Please select the unit \"") + upgradePortFragment + "\"");
         updateProgress (1);
         connectStepButton.setEnabled (true);
         return;
@@ -293,8 +284,8 @@ void FirmwareUpgradeComponent::activateStep()
     }
     else
     {
-        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Midi Device",
-                 "Could not open the selected MIDI input device: " + upgradeDeviceName);
+        tell (juce::MessageBoxIconType::InfoIcon, "Midi Device",
+              "Could not open the selected MIDI input device: " + upgradeDeviceName);
         updateProgress (1);
         connectStepButton.setEnabled (true);
     }
@@ -339,11 +330,11 @@ void FirmwareUpgradeComponent::upgradeStep()
 
     if (error.isNotEmpty())
     {
-        showBox (*this, juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
+        tell (juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
     }
     else
     {
-        showBox (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
+        tell (juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
         pauseMilliseconds (600);
         updateProgress (4);
     }
@@ -373,7 +364,7 @@ void FirmwareUpgradeComponent::updateDeviceNameStep()
 
     // Elsewhere there is no such utility to start (and "open" is another program), so the
     // instructions are all there is.
-    showBox (*this, juce::MessageBoxIconType::NoIcon, {}, juce::String::formatted (deviceNameInstructions()));
+    tell (juce::MessageBoxIconType::NoIcon, {}, juce::String::formatted (deviceNameInstructions()));
 }
 
 } // namespace fenz

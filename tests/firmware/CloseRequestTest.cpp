@@ -157,3 +157,96 @@ TEST_F (CloseRequest, PausesAfterARequestDoNotWait)
     p.interruptiblePause (60 * 60 * 1000);
     SUCCEED();
 }
+
+//==============================================================================
+// A quit waits for the device, not for a person: a chooser a step has open when the quit is
+// asked for is answered as cancelled, nothing more is asked, and the quit follows the step.
+TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
+{
+    auto dialog = makeDialog();
+    auto& p = dialog->getPanel();
+    p.updateProgress (1);
+
+    bool quit = false, watchdogFired = false;
+    int boxes = 0;
+    p.dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
+
+    ModalScript script ({ [] (juce::Component&) {},     // the upgrader's own dialog
+                          [&] (juce::Component& chooser)
+    {
+        EXPECT_EQ (chooser.getName(), "Choose Your Fenz Device");
+        FirmwareUpgradeComponent::quitWhenNoStepRuns ([&quit] { quit = true; });
+        EXPECT_FALSE (quit);
+    } });
+
+    // Should the chooser stay open, the test fails instead of waiting for ever.
+    struct Watchdog : private juce::Timer
+    {
+        explicit Watchdog (bool& f) : fired (f)  { startTimer (10000); }
+        ~Watchdog() override                     { stopTimer(); }
+
+        void timerCallback() override
+        {
+            stopTimer();
+            fired = true;
+            juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        }
+
+        bool& fired;
+    } watchdog { watchdogFired };
+
+    juce::MessageManager::callAsync ([&p]
+    {
+        pump (100);    // the script sees the dialog first
+        p.buttonClicked (&p.activateStepButton);
+    });
+    dialog->runModalLoop();
+    pump (50);
+
+    EXPECT_FALSE (watchdogFired);
+    EXPECT_EQ (script.numAnswered(), 2u);
+    EXPECT_TRUE (quit);
+    EXPECT_FALSE (dialog->isVisible());
+    EXPECT_EQ (p.step, 1) << "Activate ended as cancelled";
+    EXPECT_EQ (boxes, 0);
+    EXPECT_FALSE (FirmwareUpgradeComponent::isQuitHeld());
+}
+
+//==============================================================================
+// The panel's keys reach it without a click: it has the keyboard focus once its dialog runs,
+// and again after each chooser and box it opened.
+TEST_F (CloseRequest, ThePanelHasTheKeyboardFocus)
+{
+    auto dialog = makeDialog();
+    auto& p = dialog->getPanel();
+    p.updateProgress (1);
+
+    bool focusedAtOpen = false, focusedAfterChooser = false, focusedAfterBox = false;
+    const auto answer = [] (juce::Component& modal) { modal.exitModalState (0); };
+
+    ModalScript script ({ [] (juce::Component&) {},     // the upgrader's own dialog
+                          answer,                       // Activate's chooser
+                          answer });                    // the about box
+
+    juce::MessageManager::callAsync ([&]
+    {
+        pump (100);    // the script sees the dialog first
+        focusedAtOpen = p.hasKeyboardFocus (false);
+
+        p.buttonClicked (&p.activateStepButton);    // its chooser cancelled
+        pump (100);
+        focusedAfterChooser = p.hasKeyboardFocus (false);
+
+        p.keyPressed (juce::KeyPress (juce::KeyPress::F1Key));   // the about box
+        pump (100);
+        focusedAfterBox = p.hasKeyboardFocus (false);
+
+        dialog->exitModalState (0);
+    });
+
+    dialog->runModalLoop();
+
+    EXPECT_TRUE (focusedAtOpen);
+    EXPECT_TRUE (focusedAfterChooser);
+    EXPECT_TRUE (focusedAfterBox);
+}

@@ -2,6 +2,7 @@
 #include "UpgraderFixture.h"
 #include "fenz_VirtualSurface.h"
 
+#include <cstdlib>
 #include <random>
 
 // Whole upgrades through the steps, against the simulated surface in its upgrade mode: every
@@ -300,4 +301,112 @@ TEST_F (UpgradeRun, CloseRequestWaitsForTheRun)
     EXPECT_FALSE (answered) << "the panel may not go while the run goes on";
     EXPECT_EQ (box.title, "Firmware Upgrade Success");
     EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+}
+
+// The last block's offset passes the end of an image that does not fill it, but the bar ends
+// the run at 100 %: above that the framework would draw an endless stripe.
+TEST_F (UpgradeRun, BarEndsAtTheFullMark)
+{
+    prepare (Model::tamrel, 40000);
+
+    const auto box = upgrade();
+
+    EXPECT_EQ (box.title, "Firmware Upgrade Success");
+    EXPECT_EQ (box.state.progress, 1.0);
+}
+
+//==============================================================================
+// Quitting in the middle of the write: the window's close and the quit signals ask through the
+// held quit, which lets the run write every block and reset the device before it is carried out.
+namespace
+{
+    // Calls the function once the surface holds the given number of blocks.
+    struct AtBlock : private juce::Timer
+    {
+        AtBlock (const fenz::VirtualSurface& s, size_t b, std::function<void()> f)
+            : surface (s), blocks (b), function (std::move (f))  { startTimer (2); }
+
+        void timerCallback() override
+        {
+            if (surface.getWrittenImage().size() < blocks * 512)
+                return;
+
+            stopTimer();
+            function();
+        }
+
+        const fenz::VirtualSurface& surface;
+        const size_t blocks;
+        std::function<void()> function;
+    };
+}
+
+TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
+{
+    prepare (Model::tamrel, 63487);
+
+    size_t blocksAtRequest = 0, blocksAtQuit = 0;
+    auto modeAtQuit = fenz::VirtualSurface::Mode::upgrade;
+    bool quit = false;
+
+    AtBlock atBlock30 (*surface, 30, [&]
+    {
+        blocksAtRequest = surface->getWrittenImage().size() / 512;
+        fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([&]
+        {
+            quit = true;
+            blocksAtQuit = surface->getWrittenImage().size() / 512;
+            modeAtQuit = surface->getMode();
+        });
+    });
+
+    press (panel->upgradeStepButton);
+
+    EXPECT_GE (blocksAtRequest, 30u);
+    EXPECT_LT (blocksAtRequest, 124u) << "the quit was asked for during the write";
+    EXPECT_FALSE (quit) << "the quit waits until the step has returned";
+    EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
+    EXPECT_TRUE (boxes.empty()) << "a quit waits for no one's answer";
+    expectStartedOver();
+
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_TRUE (quit);
+    EXPECT_EQ (blocksAtQuit, 124u);
+    EXPECT_EQ (modeAtQuit, fenz::VirtualSurface::Mode::normal) << "the device was reset before the quit";
+    EXPECT_FALSE (fenz::FirmwareUpgradeComponent::isQuitHeld());
+}
+
+// With no step running the quit happens at once.
+TEST_F (UpgradeRun, QuitWithNoStepRunningIsNotHeld)
+{
+    makePanel();
+    bool quit = false;
+
+    fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([&quit] { quit = true; });
+
+    EXPECT_TRUE (quit);
+    EXPECT_FALSE (panel->isCloseRequested());
+}
+
+// Even a quit that did reach the framework at block 30 does not cut the run short: once its
+// message has arrived the message loop returns at once, but every slice still takes its
+// time, so the device is written whole and reset. The quit ends the message loop for good, so
+// the case runs in a process of its own.
+TEST_F (UpgradeRun, QuitThatReachedTheFrameworkDoesNotCutTheRunShort)
+{
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+
+    EXPECT_EXIT (
+        {
+            prepare (Model::tamrel, 63487);
+            AtBlock atBlock30 (*surface, 30, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+
+            const auto box = upgrade();
+
+            const bool whole = box.title == "Firmware Upgrade Success" && writtenPart() == imageBytes()
+                                && surface->getMode() == fenz::VirtualSurface::Mode::normal
+                                && juce::MessageManager::getInstance()->hasStopMessageBeenSent();
+            std::_Exit (whole ? 0 : 1);
+        },
+        ::testing::ExitedWithCode (0), "");
 }

@@ -89,7 +89,7 @@ struct UpgraderFixture : public ::testing::Test,
     {
         panel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId);
 
-        window = std::make_unique<juce::DialogWindow> ("Firmware Upgrade", juce::Colours::lightgrey, true, false);
+        window = std::make_unique<Window>();
         window->setContentNonOwned (panel.get(), true);
         window->addComponentListener (this);
 
@@ -135,6 +135,13 @@ struct UpgraderFixture : public ::testing::Test,
 
     // Queues the answers of the next choosers: a name is confirmed, nothing cancels.
     void willChoose (std::optional<juce::String> answer)  { answers.push_back (std::move (answer)); }
+
+    // A close that the panel carries out once its step is over hides the window.
+    struct Window : public juce::DialogWindow
+    {
+        Window() : juce::DialogWindow ("Firmware Upgrade", juce::Colours::lightgrey, true, false) {}
+        void closeButtonPressed() override  { setVisible (false); }
+    };
 
     std::unique_ptr<fenz::FirmwareUpgradeComponent> panel;
     std::unique_ptr<juce::DialogWindow> window;

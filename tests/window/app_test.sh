@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Drives the real application in the X server of the test run: app_test.sh KESTAL_BINARY CASE
+# Drives the real application in the X server of the test run:
+#   app_test.sh KESTAL_BINARY CASE CLOSE_WINDOW_BINARY
 set -uo pipefail
 
 app=$1
 case_name=$2
+close_window=$3
 title="Tamrel/Ostrel Pelto V1.14"
 
 work=$(mktemp -d)
@@ -21,8 +23,11 @@ pids=()
 export LD_PRELOAD=libX11.so.6
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 
+# The application takes SIGTERM as a request to quit, which a running firmware upgrade step
+# holds back until it is over; whatever is still there after five seconds is killed.
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait_for_exit_within "$p" 50 || kill -KILL "$p" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work"
 }
@@ -43,7 +48,12 @@ wait_for_window() {
 }
 
 wait_for_exit() {
-    for _ in $(seq 1 100); do
+    wait_for_exit_within "$1" 100
+}
+
+# Waits until process $1 has ended, for up to $2 tenths of a second.
+wait_for_exit_within() {
+    for _ in $(seq 1 "$2"); do
         kill -0 "$1" 2>/dev/null || return 0
         sleep 0.1
     done
@@ -197,6 +207,99 @@ confirm_chooser() {
     return 1
 }
 
+# Waits until the file $1 has a line matching the pattern $2, for up to $3 tenths of a second
+# (50 when not given).
+wait_for_file_line() {
+    for _ in $(seq 1 "${3:-50}"); do
+        grep -qP "$2" "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits until the surface's log has a line matching the pattern $1, for up to $2 tenths of a
+# second.
+wait_for_log_line() {
+    wait_for_file_line "$KESTAL_VIRTUAL_SURFACE_LOG" "$1" "$2"
+}
+
+# Presses "Firmware Upgrade" and OK in the warning; leaves the place of the upgrader's panel in
+# px, py, pw and ph.
+open_upgrader() {
+    press_for_window $((35 + 47)) $((670 - 33 + 11)) "Firmware Upgrader about to start" || fail "no warning before the upgrader"
+    local warning
+    warning=$(wait_for_window "Firmware Upgrader about to start")
+    sleep 1
+    # Pressed on the focused window: a key sent to one window alone can be left held down in
+    # the X server, which then repeats it into whatever has the focus next.
+    xdotool windowfocus --sync "$warning" 2>/dev/null
+    xdotool key Return
+    local panel
+    panel=$(wait_for_window "Firmware Upgrade") || fail "no Firmware Upgrade dialog after the warning's OK"
+    sleep 1
+    read -r px py pw ph < <(xdotool getwindowgeometry --shell "$panel" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
+}
+
+# Step 1: the simulated surface, recognised as the model $1.
+connect_step() {
+    click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the surface"
+    wait_for_window "Firmware Upgrade: $1" > /dev/null || fail "Connect did not recognise the $1"
+}
+
+# Serves an image of $2 bytes on a firmware mirror of this case's own, starts the editor
+# against the simulated $1 (tamrel or ostrel) and takes the upgrader through steps 1 to 4: the
+# device, its upgrade mode, its upgrade port and the image, downloaded from the mirror. Leaves
+# the image in $image and the panel's place in px, py, pw and ph.
+prepare_upgrade() {
+    local model=$1 product
+    [ "$model" = tamrel ] && product=Tamrel || product=Ostrel
+
+    mkdir -p "$work/www/files"
+    image=$work/www/files/tamrel_ostrel_9.9.bin
+    head -c "$2" /dev/urandom > "$image"
+    cat > "$work/www/firmware.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<firmwares>
+  <firmware pid="176" name="Tamrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
+  <firmware pid="177" name="Ostrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
+</firmwares>
+XML
+    start_server
+    export KESTAL_FIRMWARE_SERVER="http://127.0.0.1:$server_port/"
+
+    start_app "$model"
+    open_upgrader
+    connect_step "$product"
+
+    # Step 2: the upgrade-mode request, then the surface's upgrade port in step 3.
+    click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    sleep 2
+    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
+    sleep 1
+
+    # Step 4: the version from the mirror, downloaded.
+    click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+    confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
+    for _ in $(seq 1 100); do
+        grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" && break
+        sleep 0.1
+    done
+    grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" || fail "the image was never downloaded"
+    sleep 1
+}
+
+# The surface's reset note gives the size and CRC-32 of what it was written: the image, with
+# zeros after it to the end of its last block.
+expect_image_on_surface() {
+    local blocks=$(( ($(stat -c %s "$image") + 511) / 512 ))
+    local size=$((blocks * 512)) crc
+    crc=$(python3 -c 'import sys, zlib; d = open(sys.argv[1], "rb").read(); d += bytes(int(sys.argv[2]) - len(d)); print("%08X" % zlib.crc32(d))' "$image" "$size")
+    grep -q "^# reset: image of $size bytes, CRC-32 $crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
+        || fail "the surface does not hold the file's $size bytes (CRC-32 $crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
+}
+
 # A web server on loopback serving $work/www, for this case only; its port in server_port.
 start_server() {
     python3 -u -m http.server --bind 127.0.0.1 --directory "$work/www" 0 > "$work/server.log" 2>&1 &
@@ -343,7 +446,8 @@ case "$case_name" in
             || fail "control 1 did not arrive as the file says"
         grep -P '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG" | sed -n '124p' | grep -qP "\t9F 0C 00$" \
             || fail "control 1's number did not arrive as the file says"
-        xdotool key --window "$(wait_for_window "Send Mapping")" Return
+        xdotool windowfocus --sync "$(wait_for_window "Send Mapping")" 2>/dev/null
+        xdotool key Return
         wait_until_gone "Send Mapping"
 
         press_for_window $((631 + 47)) $((670 - 33 + 11)) "Save Mapping" || fail "no Save Mapping dialog"
@@ -390,66 +494,72 @@ case "$case_name" in
 
     firmware-upgrade|firmware-upgrade-extender)
         if [ "$case_name" = firmware-upgrade ]; then
-            model=tamrel; product=Tamrel; blocks=123
+            prepare_upgrade tamrel $((123 * 512))
         else
-            model=ostrel; product=Ostrel; blocks=8
+            prepare_upgrade ostrel $((8 * 512))
         fi
-
-        # The firmware server's mirror: a list with one entry per model and the image it names,
-        # served on loopback for this test only.
-        mkdir -p "$work/www/files"
-        image=$work/www/files/tamrel_ostrel_9.9.bin
-        head -c $((blocks * 512)) /dev/urandom > "$image"
-        cat > "$work/www/firmware.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<firmwares>
-  <firmware pid="176" name="Tamrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
-  <firmware pid="177" name="Ostrel" version="9.9" fw="files/tamrel_ostrel_9.9.bin"/>
-</firmwares>
-XML
-        start_server
-        export KESTAL_FIRMWARE_SERVER="http://127.0.0.1:$server_port/"
-
-        start_app "$model"
-        press_for_window $((35 + 47)) $((670 - 33 + 11)) "Firmware Upgrader about to start" || fail "no warning before the upgrader"
-        warning=$(wait_for_window "Firmware Upgrader about to start")
-        sleep 1
-        xdotool windowfocus --sync "$warning" 2>/dev/null
-        xdotool key --window "$warning" Return 2>/dev/null
-        panel=$(wait_for_window "Firmware Upgrade") || fail "no Firmware Upgrade dialog after the warning's OK"
-        sleep 1
-        read -r px py pw ph < <(xdotool getwindowgeometry --shell "$panel" | awk -F= '/^X=|^Y=|^WIDTH=|^HEIGHT=/{printf "%s ", $2}')
-
-        # Step 1: the simulated surface, recognised as its model.
-        click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
-        confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the surface"
-        wait_for_window "Firmware Upgrade: $product" > /dev/null || fail "Connect did not recognise the $product"
-
-        # Step 2: the upgrade-mode request, then the surface's upgrade port in step 3.
-        click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
-        sleep 2
-        click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
-        confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
-        sleep 1
-
-        # Step 4: the version from the mirror, downloaded.
-        click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
-        confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
-        for _ in $(seq 1 100); do
-            grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" && break
-            sleep 0.1
-        done
-        grep -q '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log" || fail "the image was never downloaded"
-        sleep 1
 
         # Step 5: it begins with the connect packet, whose bytes 55 travel as 9F 05 05.
         click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
         wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
+        expect_image_on_surface
+        ;;
 
-        size=$(stat -c %s "$image")
-        crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$image")
-        grep -q "^# reset: image of $size bytes, CRC-32 $crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
-            || fail "the surface does not hold the file's $size bytes (CRC-32 $crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
+    firmware-keys)
+        # The panel's keys work without a click into it: M as soon as the dialog is open, M
+        # again once Connect's chooser has closed, and T once the F1 box has closed.
+        start_app tamrel
+        open_upgrader
+        xdotool key m
+        wait_for_window "Firmware Upgrade [M]" 30 > /dev/null || fail "M did not reach the panel when its dialog opened"
+
+        connect_step Tamrel
+        xdotool key m
+        wait_for_window "Firmware Upgrade [M]" 30 > /dev/null || fail "M did not reach the panel after Connect's chooser"
+
+        xdotool key F1
+        about=
+        for _ in $(seq 1 30); do
+            about=$(xdotool search --onlyvisible --name "Fenz Firmware Upgrader" 2>/dev/null | head -n1)
+            [ -n "$about" ] && break
+            sleep 0.1
+        done
+        [ -n "$about" ] || fail "F1 showed no about box"
+        sleep 0.5
+        xdotool windowfocus --sync "$about" 2>/dev/null
+        xdotool key Return
+        for _ in $(seq 1 30); do
+            xdotool search --onlyvisible --name "Fenz Firmware Upgrader" > /dev/null 2>&1 || break
+            sleep 0.1
+        done
+        xdotool key t
+        wait_for_window "Firmware Upgrade." 30 > /dev/null || fail "T did not reach the panel after the F1 box"
+        ;;
+
+    firmware-quit-by-close|firmware-quit-by-signal)
+        # The largest image the device takes; a quit asked for at block 30, by the window
+        # manager's close of the main window or by SIGINT, waits for the whole run.
+        "$close_window" > "$work/atoms.log" 2>&1 &
+        pids+=($!)
+        wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
+        prepare_upgrade tamrel 63487
+        click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+        wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
+
+        if [ "$case_name" = firmware-quit-by-close ]; then
+            "$close_window" "$window" || fail "could not ask the main window to close"
+        else
+            kill -INT "$app_pid"
+        fi
+
+        # The run goes on to its end and resets the device, asking nobody anything, and only
+        # then does the application quit. The surface lives in the application's process, so
+        # whatever it noted, it noted before the end.
+        wait_for_exit_within "$app_pid" 600 || fail "the application did not quit after the run"
+        wait "$app_pid" || fail "the application ended with status $?"
+        [ "$(grep -c '^# block [0-9]* written' "$KESTAL_VIRTUAL_SURFACE_LOG")" -eq 124 ] || fail "the run was cut short: not all 124 blocks were written"
+        expect_image_on_surface
+        [ -s "$KESTAL_SETTINGS_DIR/Kestal.conf" ] || fail "no settings file written at shutdown"
         ;;
 
     *)
