@@ -24,6 +24,6 @@ struct MappingFileText
         in quotes, text, comments, processing instructions, CDATA sections and the predefined and
         numeric character references. Anything else (a document type declaration, another entity,
         a tag the parser would have to recover from) is refused, so that what is counted here is
-        what the parser will build. */
+        what the parser will build. The check is fenz::isPlainAndShallowXml with maxDepth. */
     static bool isPlainAndShallow (const juce::String& text);
 };
