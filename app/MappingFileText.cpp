@@ -1,33 +1,21 @@
 #include "MappingFileText.h"
 #include "fenz_PlainXml.h"
+#include "fenz_RegularFile.h"
 
 std::optional<juce::String> MappingFileText::read (const juce::File& file)
 {
     if (file.getSize() > maxBytes)
         return std::nullopt;
 
-    juce::FileInputStream in (file);
+    // The size seen above may have changed by the time the file is read, so the reading itself
+    // stops one byte past the limit. Only a regular file is read: a FIFO or a device, which
+    // could keep the window waiting or never end, is one that cannot be opened.
+    auto bytes = fenz::readRegularFile (file, (size_t) maxBytes + 1);
 
-    if (! in.openedOk())
+    if (! bytes.has_value() || (juce::int64) bytes->getSize() > maxBytes)
         return std::nullopt;
 
-    // Devices report no size, so the size seen above proves nothing: read up to the end or
-    // until the text is longer than any mapping file may be.
-    juce::MemoryBlock data;
-    juce::HeapBlock<char> chunk (65536);
-
-    for (;;)
-    {
-        const int numRead = in.read (chunk.get(), 65536);
-
-        if (numRead <= 0)
-            break;
-
-        data.append (chunk.get(), (size_t) numRead);
-
-        if ((juce::int64) data.getSize() > maxBytes)
-            return std::nullopt;
-    }
+    auto& data = *bytes;
 
     // As the framework reads an XML file: UTF-16 by its byte order mark, else UTF-8 up to the
     // first NUL, any UTF-8 byte order mark skipped.

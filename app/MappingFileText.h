@@ -17,7 +17,9 @@ struct MappingFileText
     static constexpr int maxDepth = 8;
 
     /** The file's text, decoded as the framework decodes XML files, or nothing when it cannot be
-        opened or holds more than maxBytes; never reads much more than that. */
+        opened or holds more than maxBytes; never reads much more than that. Anything but a
+        regular file (a folder, a FIFO, a device) is one that cannot be opened, and never
+        keeps the caller waiting. */
     static std::optional<juce::String> read (const juce::File& file);
 
     /** True when the text is plain XML that nests no deeper than maxDepth: elements, attributes

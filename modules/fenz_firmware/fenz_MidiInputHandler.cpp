@@ -1,5 +1,6 @@
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradeProtocol.h"
+#include "fenz_RegularFile.h"
 
 #include <cstdlib>
 
@@ -42,28 +43,9 @@ void FirmwareUpgradeComponent::MidiInputHandler::openProgram (const juce::File& 
     file = newFile;
 
     // Reading stops at the first size the Upgrade step refuses: a wrongly chosen huge file
-    // is still refused there, without ever being held in memory.
-    juce::MemoryBlock image;
-    juce::FileInputStream stream (file);
-
-    if (stream.openedOk())
-    {
-        constexpr auto limit = (size_t) UpgradeProtocol::maxImageSize;
-        image.setSize (limit);
-        size_t bytesRead = 0;
-
-        while (bytesRead < limit)
-        {
-            const auto got = stream.read (static_cast<char*> (image.getData()) + bytesRead, (int) (limit - bytesRead));
-
-            if (got <= 0)
-                break;
-
-            bytesRead += (size_t) got;
-        }
-
-        image.setSize (bytesRead);
-    }
+    // is still refused there, without ever being held in memory. Only a regular file is read;
+    // anything else (a folder, a FIFO, a device) reads as a file that cannot be read.
+    auto image = readRegularFile (file, (size_t) UpgradeProtocol::maxImageSize).value_or (juce::MemoryBlock());
 
     data = static_cast<char*> (std::calloc (image.getSize() + 1, 1));
 

@@ -4,6 +4,7 @@
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgraderChoosers.h"
 #include "LoopbackHttpServer.h"
+#include "FifoWatchdog.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -555,6 +556,37 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
 }
 
 INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases));
+
+// A FIFO chosen as the local firmware file, its name fitting the model's rule, is taken as a
+// file that cannot be read: the step returns at once with an empty image, which the Upgrade
+// step refuses later, and the window never waits for a writer.
+TEST_F (Step4, LocalFifoIsAnEmptyImage)
+{
+    juce::TemporaryFile folderHolder;
+    const auto folder = folderHolder.getFile();
+    ASSERT_TRUE (folder.createDirectory());
+
+    {
+        testsupport::FifoWatchdog fifo (folder.getChildFile ("tamrel_ostrel_1.0.bin"));
+        ASSERT_TRUE (fifo.wasMade());
+        localFile = fifo.file;
+
+        auto& p = makePanel (176);
+        p.onlineMode = false;
+        p.doStep4();
+
+        EXPECT_FALSE (fifo.hadToRelease()) << "step 4 waited on the FIFO";
+    }
+
+    EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
+    EXPECT_TRUE (boxes.empty());
+    ASSERT_NE (panel->handler, nullptr);
+    EXPECT_EQ (panel->handler->size, 0u);
+    ASSERT_NE (panel->handler->data, nullptr);
+    EXPECT_EQ (panel->handler->data[0], 0);
+
+    folder.deleteRecursively();
+}
 
 // In manual mode no request is made at all, and a cancelled chooser ends the step.
 TEST_F (Step4, ManualModeAsksNoServer)

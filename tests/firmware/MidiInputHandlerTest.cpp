@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradeProtocol.h"
+#include "FifoWatchdog.h"
 
 #include <filesystem>
 #include <string>
@@ -216,6 +217,22 @@ TEST_F (OpenProgram, EmptyFileAndFolderGiveAnEmptyImage)
     expectImage (h, 0);
 
     h.openProgram (folder);
+    expectImage (h, 0);
+}
+
+// A FIFO chosen as the firmware file is not opened for reading, which would wait for a
+// writer: it gives the empty image of a file that cannot be read, at once.
+TEST_F (OpenProgram, FifoGivesAnEmptyImageWithoutWaiting)
+{
+    testsupport::FifoWatchdog fifo (folder.getChildFile ("tamrel_ostrel_1.bin"));
+    ASSERT_TRUE (fifo.wasMade());
+
+    Handler h;
+    h.openProgram (writeImage ("before.bin", 700));
+    h.openProgram (fifo.file);
+
+    EXPECT_FALSE (fifo.hadToRelease()) << "openProgram waited on the FIFO";
+    EXPECT_EQ (h.file, fifo.file);
     expectImage (h, 0);
 }
 

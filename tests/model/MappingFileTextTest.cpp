@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "MappingFileText.h"
+#include "FifoWatchdog.h"
 
 namespace
 {
@@ -89,5 +90,25 @@ namespace
         const unsigned char utf16[] = { 0xFF, 0xFE, '<', 0, 'a', 0, '/', 0, '>', 0 };
         ASSERT_TRUE (file.replaceWithData (utf16, sizeof (utf16)));
         EXPECT_EQ (MappingFileText::read (file), juce::String ("<a/>"));
+    }
+
+    // A chooser hands over whatever was picked: a FIFO (whose open would wait for a writer) or
+    // a folder is a file that cannot be opened, and the loader does not wait on it.
+    TEST (MappingFileText, ReadsNothingButARegularFile)
+    {
+        juce::TemporaryFile folderHolder;
+        const auto folder = folderHolder.getFile();
+        ASSERT_TRUE (folder.createDirectory());
+
+        {
+            testsupport::FifoWatchdog fifo (folder.getChildFile ("map.pelto"));
+            ASSERT_TRUE (fifo.wasMade());
+
+            EXPECT_FALSE (MappingFileText::read (fifo.file).has_value());
+            EXPECT_FALSE (fifo.hadToRelease()) << "the read waited on the FIFO";
+        }
+
+        EXPECT_FALSE (MappingFileText::read (folder).has_value());
+        folder.deleteRecursively();
     }
 }
