@@ -79,32 +79,55 @@ namespace FirmwareServer
             return host;
         }
 
-        // The value as a root address ending in "/", or empty when it is refused.
-        juce::String acceptedRoot (const juce::String& value)
+        // The scheme and the host of an address: https:// for any host, http:// only for a
+        // loopback host. Blanks, control characters and backslashes are refused anywhere (a
+        // backslash reads as a "/" to some and as part of the host to others); the host is
+        // what lies between "scheme://" and the first "/", "?" or "#".
+        bool passesTheRule (const juce::String& value)
         {
             const bool secure = value.startsWithIgnoreCase ("https://");
             const bool plain  = value.startsWithIgnoreCase ("http://");
 
             if (! secure && ! plain)
-                return {};
+                return false;
 
-            // A root is a place to append list and file paths to: no blanks, no query, no
-            // fragment.
-            if (value.containsAnyOf (" \t\r\n\f\v?#\\"))
-                return {};
+            if (value.containsAnyOf (" \t\r\n\f\v\\\x7f"))
+                return false;
 
+            for (auto p = value.getCharPointer(); ! p.isEmpty(); ++p)
+                if (*p < 0x20)
+                    return false;
+
+            // No "@" before the path at all, not even after a "?" or "#" there: whatever reads
+            // it as a user name reaches another host.
             const auto rest = value.fromFirstOccurrenceOf ("://", false, false);
-            const auto authority = rest.upToFirstOccurrenceOf ("/", false, false);
-            const auto host = hostOf (authority);
+
+            if (rest.upToFirstOccurrenceOf ("/", false, false).containsChar ('@'))
+                return false;
+
+            const auto end = rest.indexOfAnyOf ("/?#");
+            const auto host = hostOf (end < 0 ? rest : rest.substring (0, end));
 
             if (host.isEmpty() || host == "[]")
-                return {};
+                return false;
 
-            if (plain && ! isLoopbackHost (host))
+            return secure || isLoopbackHost (host);
+        }
+
+        // The value as a root address ending in "/", or empty when it is refused. A root is a
+        // place to append list and file paths to: no query, no fragment.
+        juce::String acceptedRoot (const juce::String& value)
+        {
+            if (value.containsAnyOf ("?#") || ! passesTheRule (value))
                 return {};
 
             return value.endsWithChar ('/') ? value : value + "/";
         }
+    }
+
+    bool mayFetch (const juce::String& address)
+    {
+        return passesTheRule (address);
     }
 
     juce::String rootFrom (const juce::String& value)

@@ -19,6 +19,12 @@ namespace FirmwareServer
     // The same rule for a given value (empty: the constant); what root() applies.
     juce::String rootFrom (const juce::String& value);
 
+    // Whether a request may go to the address: the root's rule, held to every address that is
+    // fetched, each redirect's target among them. https:// for any host, http:// only for
+    // 127.0.0.0/8 in dotted decimal, localhost or [::1]; no other scheme, no user name, no
+    // blanks. A query and a fragment are allowed here, unlike in a root.
+    bool mayFetch (const juce::String& address);
+
     // The list document of a product: "firmware-special.xml" for 94 and 130, "firmware.xml"
     // for every other id, under the root.
     juce::String listAddress (int productId);

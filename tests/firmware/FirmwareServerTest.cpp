@@ -132,3 +132,49 @@ TEST (ServerListAddress, ByProduct)
     for (int id : { 176, 177, 79, 93, 95, 129, 131, 0, 2000 })
         EXPECT_EQ (fenz::FirmwareServer::listAddress (id), "https://firmware.fenzwerk.example/firmware.xml") << id;
 }
+
+// Every address the upgrader fetches, a redirect's target among them, is held to the root's
+// rule: a mirror on this machine cannot send the upgrader to plain http elsewhere, nor to
+// another scheme. The forms of 127.0.0.1 that a resolver reads but the rule does not are
+// refused, as they are in a root.
+TEST (ServerFetchRule, EveryAddressIsHeldToTheRootsRule)
+{
+    struct Case { const char* address; bool allowed; };
+
+    const Case cases[] = {
+        { "https://mirror.example.org/fw/a.bin",           true },
+        { "https://cdn.example.net/a.bin?sig=1&t=2#x",     true },
+        { "HTTPS://Mirror.Example.org",                    true },
+        { "http://127.0.0.1:8000/a.bin",                   true },
+        { "http://127.3.4.5/a.bin?x=1",                    true },
+        { "http://localhost/a.bin",                        true },
+        { "http://[::1]:9/a.bin",                          true },
+
+        { "http://mirror.example.org/a.bin",               false },
+        { "http://192.0.2.1/a.bin",                        false },
+        { "http://2130706433:8000/a.bin",                  false },
+        { "http://0x7f000001:8000/a.bin",                  false },
+        { "http://127.1:8000/a.bin",                       false },
+        { "http://0177.0.0.1/a.bin",                       false },
+        { "http://localhost.example:8000/a.bin",           false },
+        { "http://127.0.0.1@mirror.example.org/",          false },
+        { "http://user:pw@127.0.0.1/",                     false },
+        { "http://127.0.0.1#@mirror.example.org/",         false },
+        { "http://127.0.0.1?@mirror.example.org/",         false },
+        { "http://mirror.example.org?x=http://127.0.0.1/", false },
+        { "http://127.0.0.1\\@mirror.example.org/",        false },
+        { "http://127.0.0.1/a b.bin",                      false },
+        { "http://127.0.0.1/a\x01.bin",                    false },
+        { "http:///a.bin",                                 false },
+        { "https://?x",                                    false },
+        { "file:///etc/passwd",                            false },
+        { "ftp://127.0.0.1/a.bin",                         false },
+        { "gopher://127.0.0.1/",                           false },
+        { "//127.0.0.1/a.bin",                             false },
+        { "/a.bin",                                        false },
+        { "",                                              false },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (fenz::FirmwareServer::mayFetch (c.address), c.allowed) << c.address;
+}
