@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include <cerrno>
 #include <sys/socket.h>
 
 namespace firmwaretest
@@ -14,8 +15,9 @@ namespace firmwaretest
 // A small HTTP/1.1 server on 127.0.0.1 inside the test program, standing in for the firmware
 // server. It listens on a free port, answers one request per connection on a thread of its
 // own, and is bounded everywhere: it serves at most a given number of requests, waits at most
-// two seconds for a request to arrive, and every stall it is told to make ends when its time
-// is up or when the server stops, whichever is first. Destroying it stops it.
+// two seconds for a request to arrive, and every stall it is told to make, and every answer
+// that goes on and on, ends when its time is up, when the peer has gone or when the server
+// stops, whichever is first. Destroying it stops it.
 class LoopbackHttpServer : private juce::Thread
 {
 public:
@@ -25,8 +27,13 @@ public:
         whole,          // status line, headers and the whole body
         stallFirst,     // nothing at all for stallMs, then the whole answer
         stallHalfWay,   // headers and the first half of the body, nothing for stallMs, then the rest
-        breakHalfWay    // headers (with the whole length) and the first half of the body, then the connection closes
+        breakHalfWay,   // headers (with the whole length) and the first half of the body, then the connection closes
+        endless,        // headers without a length, then the body over and over
+        trickle         // headers, then the body one byte at a time with stallMs between bytes
     };
+
+    // The longest that any answer goes on, an endless or a trickling one included.
+    static constexpr int longestAnswerMs = 30000;
 
     struct Answer
     {
@@ -34,6 +41,7 @@ public:
         juce::MemoryBlock body;
         Way way = Way::whole;
         int stallMs = 0;
+        juce::String head;      // when not empty, sent as it is instead of the usual status line and headers
     };
 
     explicit LoopbackHttpServer (int maxRequests = 16)
@@ -56,7 +64,10 @@ public:
 
     bool isListening() const        { return listener.isConnected() && isThreadRunning(); }
     int port() const                { return listener.getBoundPort(); }
-    juce::String root() const       { return "http://127.0.0.1:" + juce::String (port()) + "/"; }
+    juce::String root() const       { return rootAs ("127.0.0.1"); }
+
+    // The root with the host written as given, e.g. "localhost" or "127.1".
+    juce::String rootAs (const juce::String& host) const  { return "http://" + host + ":" + juce::String (port()) + "/"; }
 
     // What a GET of the path (as the request line gives it, e.g. "/firmware.xml") answers,
     // one answer after the other for repeated requests; the last answer stays. A path without
@@ -69,12 +80,26 @@ public:
 
     void answer (const juce::String& path, int status, const juce::String& body, Way way = Way::whole, int stallMs = 0)
     {
-        answer (path, Answer { status, juce::MemoryBlock (body.toRawUTF8(), body.getNumBytesAsUTF8()), way, stallMs });
+        answer (path, Answer { status, juce::MemoryBlock (body.toRawUTF8(), body.getNumBytesAsUTF8()), way, stallMs, {} });
     }
 
     void answer (const juce::String& path, int status, const juce::MemoryBlock& body, Way way = Way::whole, int stallMs = 0)
     {
-        answer (path, Answer { status, body, way, stallMs });
+        answer (path, Answer { status, body, way, stallMs, {} });
+    }
+
+    // A redirect of the path to the location, with no body. Location is not the first header,
+    // as with the usual servers: the framework drops the first header line of an answer.
+    void redirect (const juce::String& path, const juce::String& location, int status = 302)
+    {
+        Answer a;
+        a.status = status;
+        a.head << "HTTP/1.1 " << status << " " << reasonOf (status) << "\r\n"
+               << "Server: loopback\r\n"
+               << "Location: " << location << "\r\n"
+               << "Content-Length: 0\r\n"
+               << "Connection: close\r\n\r\n";
+        answer (path, std::move (a));
     }
 
     // The paths of the requests received so far, in order of arrival.
@@ -130,18 +155,30 @@ private:
             }
             else
             {
-                a = list.front();
+                // Copied by construction: the framework's copy assignment of an empty body
+                // hands a null pointer to memcpy.
+                a = Answer (list.front());
 
                 if (list.size() > 1)
                     list.erase (list.begin());
             }
         }
 
-        juce::String head;
-        head << "HTTP/1.1 " << a.status << " " << reasonOf (a.status) << "\r\n"
-             << "Content-Length: " << (int) a.body.getSize() << "\r\n"
-             << "Content-Type: application/octet-stream\r\n"
-             << "Connection: close\r\n\r\n";
+        auto head = a.head;
+
+        if (head.isEmpty())
+        {
+            head << "HTTP/1.1 " << a.status << " " << reasonOf (a.status) << "\r\n";
+
+            if (a.way != Way::endless)
+                head << "Content-Length: " << (int) a.body.getSize() << "\r\n";
+
+            head << "Content-Type: application/octet-stream\r\n"
+                 << "Connection: close\r\n\r\n";
+        }
+
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) longestAnswerMs;
+        const auto inTime = [end] { return juce::Time::getMillisecondCounter() < end; };
 
         const auto* bytes = static_cast<const char*> (a.body.getData());
         const auto half = a.body.getSize() / 2;
@@ -168,6 +205,16 @@ private:
             case Way::breakHalfWay:
                 if (send (connection, head.toRawUTF8(), head.getNumBytesAsUTF8()))
                     send (connection, bytes, half);
+                break;
+
+            case Way::endless:
+                if (send (connection, head.toRawUTF8(), head.getNumBytesAsUTF8()) && a.body.getSize() > 0)
+                    while (inTime() && send (connection, bytes, a.body.getSize())) {}
+                break;
+
+            case Way::trickle:
+                if (send (connection, head.toRawUTF8(), head.getNumBytesAsUTF8()))
+                    for (size_t i = 0; i < a.body.getSize() && inTime() && send (connection, bytes + i, 1) && stall (a.stallMs); ++i) {}
                 break;
         }
     }
@@ -205,12 +252,22 @@ private:
         return {};
     }
 
-    // Writes all bytes, without the signal a closed peer would raise; false when the peer has gone.
-    static bool send (juce::StreamingSocket& connection, const char* data, size_t size)
+    // Writes all bytes, without the signal a closed peer would raise; false when the peer has
+    // gone or the server stops. A peer that reads nothing holds it up only until then.
+    bool send (juce::StreamingSocket& connection, const char* data, size_t size)
     {
         while (size > 0)
         {
-            const auto n = ::send (connection.getRawSocketHandle(), data, size, MSG_NOSIGNAL);
+            if (threadShouldExit())
+                return false;
+
+            const auto n = ::send (connection.getRawSocketHandle(), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            {
+                connection.waitUntilReady (false, 20);
+                continue;
+            }
 
             if (n <= 0)
                 return false;
@@ -233,7 +290,9 @@ private:
         switch (status)
         {
             case 200: return "OK";
+            case 301: return "Moved Permanently";
             case 302: return "Found";
+            case 307: return "Temporary Redirect";
             case 404: return "Not Found";
             case 500: return "Internal Server Error";
             default:  return "Status";
