@@ -1,7 +1,9 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_FirmwareServer.h"
-#include "fenz_Pause.h"
+#include "fenz_HttpFetch.h"
+#include "fenz_PlainXml.h"
+#include "fenz_UpgradeProtocol.h"
 #include "fenz_UpgraderChoosers.h"
 
 namespace fenz
@@ -10,32 +12,38 @@ namespace fenz
 // Step 4: the firmware image for the Upgrade step, from the server's list or from a local file.
 namespace
 {
+    // The probe's time-out: the longest wait for an answer to the probe or to the list's read.
     constexpr int probeTimeOutMs = 4000;
-    constexpr int redirectsToFollow = 5;
-    constexpr int pollSliceMs = 32;
+
+    // The whole of the probe, or of the list's read, redirects and all: a server that trickles
+    // its list must not hold the step for ever either.
+    constexpr int listTimeLimitMs = 12000;
+
+    // Real lists are a few kilobytes.
+    constexpr juce::int64 maxListBytes = 1024 * 1024;
+
+    // The list is two levels deep; deeper elements are let through and ignored, but the parser
+    // never sees text nested more deeply than this.
+    constexpr int maxListDepth = 16;
+
+    // Nothing of the size the Upgrade step refuses is worth downloading.
+    constexpr auto maxDownloadBytes = (juce::int64) UpgradeProtocol::maxImageSize - 1;
 
     const char* const boxTitle = "Firmware Upgrade";
+    const char* const listThreadName = "Firmware list thread";
+    const char* const downloadThreadName = "DownloadTask thread";
 
-    bool isSuccessStatus (int status) noexcept     { return status >= 200 && status <= 299; }
-
-    // A GET of the address with the list's time-out and redirects: the stream, or nothing when
-    // the server cannot be reached or answers with a status outside 200 to 299.
-    std::unique_ptr<juce::InputStream> openListStream (const juce::URL& address)
+    // Every network wait of the step: off the message thread, which keeps its loop running,
+    // and over as soon as the dialog is asked to close.
+    HttpFetch::End fetch (FirmwareUpgradeComponent& panel, const juce::String& address, const HttpFetch::Limits& limits,
+                          juce::OutputStream* body, const char* threadName)
     {
-        int status = 0;
-        auto stream = address.createInputStream (juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
-                                                     .withConnectionTimeoutMs (probeTimeOutMs)
-                                                     .withNumRedirectsToFollow (redirectsToFollow)
-                                                     .withStatusCode (&status));
-
-        if (stream == nullptr || ! isSuccessStatus (status))
-            return nullptr;
-
-        return stream;
+        return HttpFetch::get (address, limits, body, [&panel] { return panel.isCloseRequested(); }, threadName);
     }
 
     // Fills the panel's list with the server's entries for the connected product, in the
-    // document's order. Answers what went wrong, or nothing when entries were found.
+    // document's order. Answers what went wrong, or nothing when entries were found or the
+    // dialog was asked to close during a wait.
     juce::String fetchFirmwareList (FirmwareUpgradeComponent& panel)
     {
         panel.firmwares = juce::ValueTree ("firmwares");
@@ -45,18 +53,31 @@ namespace
         if (product < 0 || product == Product::noModel)
             return "Cannot fetch firmware details for Unknown product";
 
-        const juce::URL address (FirmwareServer::listAddress (product));
+        const auto address = FirmwareServer::listAddress (product);
 
-        // The probe: is the server there at all, and does it serve the list?
-        if (openListStream (address) == nullptr)
+        // The probe: is the server there at all, and does it serve the list? Its answer's
+        // status is all that counts.
+        const auto probe = fetch (panel, address, { probeTimeOutMs, listTimeLimitMs, 0 }, nullptr, listThreadName);
+
+        if (probe == HttpFetch::End::abandoned)
+            return {};
+
+        if (probe != HttpFetch::End::complete)
             return "The firmware server is currently unavailable.";
 
-        // The list itself, fetched afresh. It has the probe's time-out as well: a server that
-        // answers the probe and then stalls must not hold the step for ever.
-        juce::String text;
+        // The list itself, fetched afresh, with the probe's time-out as well: a server that
+        // answers the probe and then stalls must not hold the step for ever. A list over the
+        // cap, or one the parser could not take safely, reads as no list at all.
+        juce::MemoryOutputStream body;
+        const auto read = fetch (panel, address, { probeTimeOutMs, listTimeLimitMs, maxListBytes }, &body, listThreadName);
 
-        if (auto stream = openListStream (address))
-            text = stream->readEntireStreamAsString();
+        if (read == HttpFetch::End::abandoned)
+            return {};
+
+        const auto text = read == HttpFetch::End::complete ? body.toString() : juce::String();
+
+        if (! isPlainAndShallowXml (text, maxListDepth))
+            return "Error connecting to server";
 
         juce::XmlDocument document (text);
         const auto root = document.getDocumentElement();
@@ -81,53 +102,6 @@ namespace
         return {};
     }
 
-    // What the download thread has done so far, for the message thread to poll.
-    struct DownloadWatch : public juce::URL::DownloadTaskListener
-    {
-        void progress (juce::URL::DownloadTask*, juce::int64 bytesDownloaded, juce::int64) override
-        {
-            bytes = bytesDownloaded;
-        }
-
-        void finished (juce::URL::DownloadTask*, bool) override { done = true; }
-
-        std::atomic<juce::int64> bytes { 0 };
-        std::atomic<bool> done { false };
-    };
-
-    enum class DownloadEnd { complete, failed, abandoned };
-
-    // Runs the message loop in slices until the download has finished, has gone without new
-    // data for the panel's stall limit, or the dialog has been asked to close.
-    DownloadEnd awaitDownload (FirmwareUpgradeComponent& panel, juce::URL::DownloadTask& task, const DownloadWatch& watch)
-    {
-        auto lastBytes = watch.bytes.load();
-        auto lastProgress = juce::Time::getMillisecondCounter();
-
-        while (! watch.done)
-        {
-            runMessageLoopFor (pollSliceMs);
-
-            if (panel.isCloseRequested())
-                return DownloadEnd::abandoned;
-
-            const auto now = juce::Time::getMillisecondCounter();
-            const auto bytes = watch.bytes.load();
-
-            if (bytes != lastBytes)
-            {
-                lastBytes = bytes;
-                lastProgress = now;
-            }
-            else if (! watch.done && (int) (now - lastProgress) >= panel.downloadStallLimitMs)
-            {
-                return DownloadEnd::failed;
-            }
-        }
-
-        return task.hadError() ? DownloadEnd::failed : DownloadEnd::complete;
-    }
-
     void imageTaken (FirmwareUpgradeComponent& panel)
     {
         panel.updateProgress (3);
@@ -149,36 +123,42 @@ namespace
         juce::TemporaryFile temporary;
         panel.firmwareFile = temporary.getFile();
 
-        auto end = DownloadEnd::failed;
+        auto end = HttpFetch::End::failed;
 
         if (entry.isValid())
         {
-            juce::URL address (FirmwareServer::root() + entry["fw"].toString());
-            DownloadWatch watch;
+            // The stream is written from the download's thread and closed once that has ended.
+            // An error page is not a firmware image: only a success status is taken.
+            if (auto out = std::make_unique<juce::FileOutputStream> (panel.firmwareFile); out->openedOk())
+            {
+                end = fetch (panel, FirmwareServer::root() + entry["fw"].toString(),
+                             { panel.downloadStallLimitMs, panel.downloadTimeLimitMs, maxDownloadBytes },
+                             out.get(), downloadThreadName);
 
-            auto task = address.downloadToFile (panel.firmwareFile, juce::URL::DownloadTaskOptions().withListener (&watch));
+                // A file that could not be written whole is no download either.
+                out->flush();
 
-            // An error page is not a firmware image: only a success status is waited for.
-            if (task != nullptr && isSuccessStatus (task->statusCode()))
-                end = awaitDownload (panel, *task, watch);
-
-            // Stops the download thread if it is still at work.
-            task = nullptr;
+                if (end == HttpFetch::End::complete && out->getStatus().failed())
+                    end = HttpFetch::End::failed;
+            }
         }
+
+        if (end != HttpFetch::End::complete)
+            panel.firmwareFile.deleteFile();
 
         switch (end)
         {
-            case DownloadEnd::complete:
+            case HttpFetch::End::complete:
                 panel.handler->openProgram (panel.firmwareFile);
                 imageTaken (panel);
                 break;
 
-            case DownloadEnd::failed:
+            case HttpFetch::End::failed:
                 panel.dialogs.showMessageBox (juce::MessageBoxIconType::WarningIcon, "Firmware Donwload",
                                               "Could not download firmware file");
                 break;
 
-            case DownloadEnd::abandoned:
+            case HttpFetch::End::abandoned:
                 // The dialog is closing: nothing is loaded and nothing more is asked.
                 break;
         }
@@ -234,6 +214,10 @@ void FirmwareUpgradeComponent::doStep4()
     if (onlineMode)
     {
         const auto failure = fetchFirmwareList (*this);
+
+        // The dialog is closing: nothing more is shown or asked.
+        if (isCloseRequested())
+            return;
 
         if (firmwares.getNumChildren() > 0)
         {

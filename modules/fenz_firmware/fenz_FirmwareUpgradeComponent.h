@@ -99,9 +99,12 @@ public:
     void regainKeyboardFocus();
 
     // How long step 4's firmware download may go without new data before it is given up as
-    // failed. The framework reports a download's progress per block of 32768 bytes, so this is
-    // the longest wait for one block.
+    // failed: the longest wait for the server's answer, and then for each further piece of
+    // HttpFetch::readBytes bytes.
     int downloadStallLimitMs = 20000;
+
+    // The longest that step 4's firmware download may take in all, however steadily it goes.
+    int downloadTimeLimitMs = 120000;
 
     //==============================================================================
     // Closing while a step runs. The step's waits run the message loop, so the dialog can be

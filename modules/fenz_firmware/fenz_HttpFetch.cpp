@@ -13,10 +13,6 @@ namespace
 {
     constexpr int pollSliceMs = 32;
 
-    // The stream hands out a read only once it is whole, so the body is read in small pieces:
-    // each one that arrives counts as news for the quiet limit.
-    constexpr int readBytes = 256;
-
     bool isSuccessStatus (int status) noexcept     { return status >= 200 && status <= 299; }
     bool isRedirectStatus (int status) noexcept    { return status >= 300 && status <= 399; }
 
@@ -143,13 +139,13 @@ namespace
             if (announced > limits.maxBytes)
                 return false;
 
-            char buffer[readBytes];
+            char buffer[HttpFetch::readBytes];
             juce::int64 received = 0;
 
             for (;;)
             {
-                const auto wanted = announced >= 0 ? juce::jmin ((juce::int64) readBytes, announced - received)
-                                                   : (juce::int64) readBytes;
+                const auto wanted = announced >= 0 ? juce::jmin ((juce::int64) HttpFetch::readBytes, announced - received)
+                                                   : (juce::int64) HttpFetch::readBytes;
 
                 if (wanted <= 0)
                     break;

@@ -18,6 +18,10 @@ struct HttpFetch
 {
     static constexpr int maxRedirects = 5;
 
+    // A body is read in pieces of this size, each of which counts as news for the quiet limit:
+    // the stream hands out a read only once it is whole.
+    static constexpr int readBytes = 256;
+
     struct Limits
     {
         int quietMs;            // the longest wait for an answer's head, or for more of its body

@@ -45,6 +45,31 @@ namespace
         return text + "</firmwares>\n";
     }
 
+    juce::String headWithLength (const juce::String& length)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n";
+    }
+
+    // While it lives, looks at the temporary folder every few milliseconds and keeps the size
+    // of the largest file it ever saw there; it ticks only while the message loop runs.
+    struct TemporaryFolderWatch : public juce::Timer
+    {
+        TemporaryFolderWatch()            { startTimer (5); }
+        ~TemporaryFolderWatch() override  { stopTimer(); }
+
+        void timerCallback() override
+        {
+            ++ticks;
+
+            for (const auto& f : juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                     .findChildFiles (juce::File::findFiles, true))
+                largest = std::max (largest, f.getSize());
+        }
+
+        int ticks = 0;
+        juce::int64 largest = 0;
+    };
+
     struct Box
     {
         bool blocking;
@@ -302,6 +327,37 @@ namespace
           "No firmware matches in the server, please try again manually!", 2 },
         { "EmptyList", 176, [] (auto& s) { s.answer (commonList, 200, "<firmwares/>"); },
           "No firmware matches in the server, please try again manually!", 2 },
+
+        // A list that would take the program down, or the window with it.
+        { "AnnouncedTenTerabytes", 176,
+          [] (auto& s) { s.answer (commonList, { 200, juce::MemoryBlock ("<firmwares/>", 12), Way::whole, 0, headWithLength ("10000000000000") }); },
+          "Error connecting to server", 2 },
+        { "NestedFiftyThousandDeep", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<firmwares>" + juce::String::repeatedString ("<a>", 50000)
+                                                       + juce::String::repeatedString ("</a>", 50000) + "</firmwares>"); },
+          "Error connecting to server", 2 },
+        { "OverAMegabyte", 176,
+          [] (auto& s) { s.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1", "a.bin"),
+                                                              "<!--" + juce::String::repeatedString (" ", 1024 * 1024) + "-->" })); },
+          "Error connecting to server", 2 },
+        { "EndlessList", 176, [] (auto& s) { s.answer (commonList, 200, entry ("176", "Alpha", "1", "a.bin"), Way::endless); },
+          "Error connecting to server", 2 },
+        { "DeclaresEntities", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<!DOCTYPE f [<!ENTITY e \"<firmware pid='176'/>\">]><firmwares>&e;</firmwares>"); },
+          "Error connecting to server", 2 },
+        { "ReadTricklesOnPastItsTime", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<firmwares/>");
+                         s.answer (commonList, 200, listOf ({ juce::String::repeatedString (" ", 100000) }), Way::trickle, 1); },
+          "Error connecting to server", 2 },
+
+        // Redirects are held to the server rule at every hop, and followed five times at most.
+        { "ProbeRedirectedOffTheMachine", 176, [] (auto& s) { s.redirect (commonList, "http://192.0.2.1/firmware.xml"); },
+          unavailable, 1 },
+        { "ProbeRedirectedToAFile", 176, [] (auto& s) { s.redirect (commonList, "file:///etc/hostname"); }, unavailable, 1 },
+        { "ProbeRedirectedToItself", 176, [] (auto& s) { s.redirect (commonList, commonList); }, unavailable, 6 },
+        { "ReadRedirectedOffTheMachine", 176,
+          [] (auto& s) { s.answer (commonList, 200, "<firmwares/>"); s.redirect (commonList, "http://example.org/firmware.xml"); },
+          "Error connecting to server", 2 },
     };
 
     class Step4FetchFault : public Step4, public ::testing::WithParamInterface<FetchFault> {};
@@ -350,6 +406,19 @@ namespace
         { "BrokenHalfWay", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::breakHalfWay); }, false },
         { "StalledHalfWay", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::stallHalfWay, 8000); }, false },
         { "ServerGoneAfterTheChoice", [] (auto&) {}, true },
+        { "SilentBeforeItsHead", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::stallFirst, 8000); }, false },
+        { "TricklesOnPastItsTime", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (60000), Way::trickle, 1); }, false },
+
+        // Nothing the Upgrade step would refuse for its size is downloaded.
+        { "EndlessBody", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (4096), Way::endless); }, false },
+        { "OneByteTooMany", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (63488)); }, false },
+        { "AnnouncedOneByteTooMany",
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::whole, 0, headWithLength ("63488") }); }, false },
+        { "AnnouncedTenTerabytes",
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, headWithLength ("10000000000000") }); }, false },
+
+        { "RedirectedOffTheMachine", [] (auto& s) { s.redirect ("/a.bin", "http://192.0.2.1/a.bin"); }, false },
+        { "RedirectedTooOften", [] (auto& s) { s.redirect ("/a.bin", "/b.bin"); s.redirect ("/b.bin", "/b.bin"); }, false },
     };
 
     class Step4DownloadFault : public Step4, public ::testing::WithParamInterface<DownloadFault> {};
@@ -366,8 +435,12 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
 
     auto& p = makePanel (176);
     p.downloadStallLimitMs = 500;
+    p.downloadTimeLimitMs = 2000;
+
+    TemporaryFolderWatch watch;
     p.doStep4();
 
+    EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_TRUE (boxes[0].blocking);
@@ -398,6 +471,151 @@ TEST_F (Step4, ShortStallIsWaitedFor)
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (handlerHolds (image));
 }
+
+// The largest image the Upgrade step takes comes down whole, with its length announced or not.
+TEST_F (Step4, DownloadsAnImageOfTheLargestSize)
+{
+    for (const auto* head : { "", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" })
+    {
+        SCOPED_TRACE (head);
+        const auto image = imageOf (63487);
+        firmwaretest::LoopbackHttpServer own;
+        setenv ("KESTAL_FIRMWARE_SERVER", own.root().toRawUTF8(), 1);
+        own.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+        own.answer ("/a.bin", { 200, image, Way::whole, 0, head });
+        boxes.clear();
+
+        makePanel (176).doStep4();
+
+        EXPECT_TRUE (boxes.empty());
+        EXPECT_TRUE (handlerHolds (image));
+        EXPECT_EQ (panel->step, 3);
+        EXPECT_FALSE (panel->firmwareFile.exists());
+    }
+}
+
+// Redirects on this machine are followed, relative or absolute, for the list and the image.
+TEST_F (Step4, FollowsRedirectsOnThisMachine)
+{
+    const auto image = imageOf (30000);
+    server.redirect (commonList, "mirror/firmware.xml");
+    server.answer ("/mirror/firmware.xml", 200, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.redirect ("/a.bin", server.rootAs ("localhost") + "files/a.bin", 307);
+    server.answer ("/files/a.bin", 200, image);
+
+    makePanel (176).doStep4();
+
+    EXPECT_EQ (server.requests(), juce::StringArray ({ commonList, "/mirror/firmware.xml", commonList, "/mirror/firmware.xml",
+                                                       "/a.bin", "/files/a.bin" }));
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (handlerHolds (image));
+}
+
+// A redirect of the image to a form of this machine's address that the server rule refuses
+// (but that the transfer would reach) is never followed: the other server hears nothing.
+TEST_F (Step4, RedirectOffTheRuleReachesNoOne)
+{
+    firmwaretest::LoopbackHttpServer elsewhere;
+    elsewhere.answer ("/a.bin", 200, imageOf (30000));
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.redirect ("/a.bin", elsewhere.rootAs ("2130706433") + "a.bin");
+
+    makePanel (176).doStep4();
+
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
+    EXPECT_TRUE (elsewhere.requests().isEmpty());
+    EXPECT_EQ (panel->handler->size, 0u);
+    EXPECT_FALSE (panel->firmwareFile.exists());
+}
+
+// Deeper elements in an entry are let through and ignored.
+TEST_F (Step4, ListWithDeeperElementsIsRead)
+{
+    const auto deep = juce::String::repeatedString ("<note>", 10) + "x" + juce::String::repeatedString ("</note>", 10);
+    serveList (commonList, "<firmwares><firmware pid=\"176\" name=\"Alpha\" version=\"1\" fw=\"a.bin\">" + deep
+                               + "</firmware></firmwares>");
+    chooserResult = 0;
+
+    makePanel (176).doStep4();
+
+    EXPECT_EQ (offered, juce::StringArray ({ "Alpha v1" }));
+}
+
+//==============================================================================
+// Every network wait of the step lets the message loop run, and a close asked for in the
+// middle of it ends the step within a second or two, with nothing more shown or asked.
+namespace
+{
+    struct SlowCase
+    {
+        const char* name;
+        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        bool duringDownload;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const SlowCase& c) { return out << c.name; }
+
+    const juce::String aList = listOf ({ entry ("176", "Alpha", "1.0", "a.bin") });
+
+    const SlowCase slowCases[] = {
+        { "ProbeSilent", [] (auto& s) { s.answer (commonList, 200, aList, Way::stallFirst, 20000); }, false },
+        { "ListReadSilent",
+          [] (auto& s) { s.answer (commonList, 200, aList); s.answer (commonList, 200, aList, Way::stallFirst, 20000); }, false },
+        { "ListReadTrickling",
+          [] (auto& s) { s.answer (commonList, 200, aList); s.answer (commonList, 200, aList + juce::String::repeatedString (" ", 50000), Way::trickle, 1); },
+          false },
+        { "DownloadSilent",
+          [] (auto& s) { s.answer (commonList, 200, aList); s.answer ("/a.bin", 200, imageOf (20000), Way::stallFirst, 20000); }, true },
+        { "DownloadTrickling",
+          [] (auto& s) { s.answer (commonList, 200, aList); s.answer ("/a.bin", 200, imageOf (60000), Way::trickle, 1); }, true },
+    };
+
+    class Step4SlowServer : public Step4, public ::testing::WithParamInterface<SlowCase> {};
+}
+
+TEST_P (Step4SlowServer, CloseEndsTheWaitPromptly)
+{
+    const auto& c = GetParam();
+    c.setUp (server);
+
+    juce::uint32 askedAt = 0;
+    const auto askToClose = [this, &askedAt]
+    {
+        juce::Timer::callAfterDelay (400, [this, &askedAt]
+        {
+            askedAt = juce::Time::getMillisecondCounter();
+            EXPECT_FALSE (panel->requestClose()) << "the step was not running";
+        });
+    };
+
+    auto& p = makePanel (176);
+
+    if (c.duringDownload)
+        duringChooser = askToClose;
+    else
+        askToClose();
+
+    TemporaryFolderWatch watch;
+    p.doStep4();
+    const auto returnedAt = juce::Time::getMillisecondCounter();
+
+    ASSERT_NE (askedAt, 0u) << "the step returned before the close was asked for";
+    EXPECT_LT ((int) (returnedAt - askedAt), 2500);
+    EXPECT_GE (watch.ticks, 20) << "the message loop stood still during the wait";
+
+    EXPECT_EQ (events, c.duringDownload ? juce::StringArray ({ "chooser Firmware Version" }) : juce::StringArray());
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_EQ (panel->handler->size, 0u);
+    EXPECT_EQ (panel->step, 2);
+
+    if (c.duringDownload)
+    {
+        EXPECT_FALSE (panel->firmwareFile.exists());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Waits, Step4SlowServer, ::testing::ValuesIn (slowCases),
+                          [] (const auto& i) { return std::string (i.param.name); });
 
 TEST (Step4Defaults, DownloadStallLimitIsTwentySeconds)
 {
