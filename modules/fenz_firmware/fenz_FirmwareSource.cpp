@@ -115,7 +115,7 @@ namespace
     {
         const auto chooser = std::make_unique<FirmwareSelectComponent> (panel.firmwares);
 
-        if (panel.dialogs.runChooser (*chooser, "Firmware Version") != 1)
+        if (panel.ask (*chooser, "Firmware Version") != 1)
             return;
 
         const auto entry = chooser->firmwares.getChild (chooser->comboBox.getSelectedItemIndex());
@@ -154,8 +154,7 @@ namespace
                 break;
 
             case HttpFetch::End::failed:
-                panel.dialogs.showMessageBox (juce::MessageBoxIconType::WarningIcon, "Firmware Donwload",
-                                              "Could not download firmware file");
+                panel.tell (juce::MessageBoxIconType::WarningIcon, "Firmware Donwload", "Could not download firmware file");
                 break;
 
             case HttpFetch::End::abandoned:
@@ -167,7 +166,7 @@ namespace
     // The local firmware file, accepted when its name fits the rule of the handler's model.
     void chooseLocalFile (FirmwareUpgradeComponent& panel)
     {
-        const auto chosen = panel.dialogs.chooseFirmwareFile (panel.firmwareFile);
+        const auto chosen = panel.askForFirmwareFile (panel.firmwareFile);
 
         if (chosen == juce::File())
             return;
@@ -176,7 +175,7 @@ namespace
 
         if (! FirmwareServer::fileNameFits (panel.handler->pid, chosen.getFileNameWithoutExtension()))
         {
-            panel.dialogs.showMessageBox (juce::MessageBoxIconType::WarningIcon, "Load File", "Not the matching firmware!");
+            panel.tell (juce::MessageBoxIconType::WarningIcon, "Load File", "Not the matching firmware!");
             return;
         }
 
@@ -226,7 +225,7 @@ void FirmwareUpgradeComponent::doStep4()
         }
 
         // The user learns why before choosing a file instead.
-        dialogs.showMessageBoxAsync (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
+        tellWithoutWaiting (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
     }
 
     chooseLocalFile (*this);

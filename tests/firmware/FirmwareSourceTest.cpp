@@ -617,6 +617,39 @@ TEST_P (Step4SlowServer, CloseEndsTheWaitPromptly)
 INSTANTIATE_TEST_SUITE_P (Waits, Step4SlowServer, ::testing::ValuesIn (slowCases),
                           [] (const auto& i) { return std::string (i.param.name); });
 
+// A quit asked for during the download ends it as a close does, with nothing loaded and
+// nothing more asked, and is carried out once the step has returned.
+TEST_F (Step4, QuitDuringTheDownloadEndsItAndFollows)
+{
+    serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+    server.answer ("/a.bin", 200, imageOf (20000), Way::stallHalfWay, 15000);
+
+    bool quit = false;
+    juce::uint32 askedAt = 0;
+    duringChooser = [&]
+    {
+        juce::Timer::callAfterDelay (300, [&]
+        {
+            askedAt = juce::Time::getMillisecondCounter();
+            fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([&quit] { quit = true; });
+        });
+    };
+
+    makePanel (176).doStep4();
+    const auto returnedAt = juce::Time::getMillisecondCounter();
+
+    ASSERT_NE (askedAt, 0u) << "the step returned before the quit was asked for";
+    EXPECT_LT ((int) (returnedAt - askedAt), 2500);
+    EXPECT_FALSE (quit) << "the quit waits until the step has returned";
+    EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
+    EXPECT_TRUE (boxes.empty());
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_FALSE (panel->firmwareFile.exists());
+
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_TRUE (quit);
+}
+
 TEST (Step4Defaults, DownloadStallLimitIsTwentySeconds)
 {
     EXPECT_EQ (fenz::FirmwareUpgradeComponent (176).downloadStallLimitMs, 20000);
