@@ -97,6 +97,29 @@ public:
         return nullptr;
     }
 
+    juce::StringArray getOutputIdentifiers() override
+    {
+        quietenSystemMidi();
+        juce::StringArray identifiers;
+
+        for (const auto& device : juce::MidiOutput::getAvailableDevices())
+            identifiers.add (device.identifier);
+
+        return identifiers;
+    }
+
+    std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override
+    {
+        quietenSystemMidi();
+
+        for (const auto& device : juce::MidiOutput::getAvailableDevices())
+            if (device.identifier == identifier)
+                if (auto output = juce::MidiOutput::openDevice (identifier))
+                    return std::make_unique<SystemOutputPort> (std::move (output));
+
+        return nullptr;
+    }
+
 private:
     static juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
     {
@@ -180,7 +203,39 @@ std::unique_ptr<Port> openAt (int index, Direction direction, OpenFn&& open)
     return nullptr;
 }
 
+// A combined identifier names the provider as well, so that equal identifiers of two providers
+// cannot be taken for one another.
+juce::String providerPrefix (const MidiPortProvider& provider)
+{
+    return juce::String::toHexString ((juce::pointer_sized_int) &provider) + "/";
+}
+
 } // namespace
+
+//==============================================================================
+juce::StringArray MidiPortProvider::getOutputIdentifiers()
+{
+    const auto names = getOutputNames();
+    juce::StringArray identifiers;
+
+    for (int i = 0; i < names.size(); ++i)
+    {
+        int sameBefore = 0;
+
+        for (int j = 0; j < i; ++j)
+            sameBefore += names[j] == names[i] ? 1 : 0;
+
+        identifiers.add (names[i] + "#" + juce::String (sameBefore));
+    }
+
+    return identifiers;
+}
+
+std::unique_ptr<MidiOutputPort> MidiPortProvider::openOutputWithIdentifier (const juce::String& identifier)
+{
+    const auto index = getOutputIdentifiers().indexOf (identifier);
+    return index >= 0 ? openOutput (index) : nullptr;
+}
 
 //==============================================================================
 namespace MidiPorts
@@ -198,6 +253,42 @@ namespace MidiPorts
     {
         return openAt<MidiInputPort> (index, Direction::input,
                                       [&callback] (MidiPortProvider& p, int local) { return p.openInput (local, callback); });
+    }
+
+    juce::Array<MidiOutputInfo> getOutputs()
+    {
+        auto& list = ProviderList::get();
+        const juce::ScopedLock sl (list.lock);
+
+        juce::Array<MidiOutputInfo> outputs;
+
+        for (auto* provider : list.inOrder())
+        {
+            const auto names = provider->getOutputNames();
+            const auto identifiers = provider->getOutputIdentifiers();
+            jassert (identifiers.size() == names.size());
+
+            for (int i = 0; i < names.size(); ++i)
+                outputs.add ({ names[i], providerPrefix (*provider) + identifiers[i] });
+        }
+
+        return outputs;
+    }
+
+    std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier)
+    {
+        auto& list = ProviderList::get();
+        const juce::ScopedLock sl (list.lock);
+
+        for (auto* provider : list.inOrder())
+        {
+            const auto prefix = providerPrefix (*provider);
+
+            if (identifier.startsWith (prefix))
+                return provider->openOutputWithIdentifier (identifier.substring (prefix.length()));
+        }
+
+        return nullptr;
     }
 
     void setSystemProvider (MidiPortProvider* provider)

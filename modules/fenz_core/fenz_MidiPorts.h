@@ -35,6 +35,21 @@ public:
     /** index is a position in this provider's own output list; null when it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
     virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) = 0;
+
+    /** One identifier per output, in the order of getOutputNames(), each the port's own for as
+        long as it is listed, whatever comes and goes around it. By default the name and its
+        place among equal names, which only holds while the list stays as it is: a provider
+        whose ports come and go gives identifiers of its own. */
+    virtual juce::StringArray getOutputIdentifiers();
+
+    /** The output that has this identifier now; null when none has or it cannot be opened. */
+    virtual std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier);
+};
+
+// One output as listed: its name, and what opens exactly that port later on.
+struct MidiOutputInfo
+{
+    juce::String name, identifier;
 };
 
 // The one way the whole program lists and opens MIDI ports. The port lists are the system
@@ -46,6 +61,12 @@ namespace MidiPorts
     juce::StringArray getInputNames();
     std::unique_ptr<MidiOutputPort> openOutput (int index);
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback);
+
+    /** The outputs with their identifiers, in the order of getOutputNames(). Unlike a position,
+        an identifier opens the port it was listed for or none, even once ports before it in
+        the list have gone. */
+    juce::Array<MidiOutputInfo> getOutputs();
+    std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier);
 
     /** Replaces the system provider (JUCE's MIDI devices by default); null restores it. */
     void setSystemProvider (MidiPortProvider* provider);

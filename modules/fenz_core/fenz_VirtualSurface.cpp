@@ -939,6 +939,16 @@ juce::StringArray VirtualSurface::getInputNames()
     return getOutputNames();
 }
 
+juce::StringArray VirtualSurface::getOutputIdentifiers()
+{
+    if (getOutputNames().isEmpty())
+        return {};
+
+    // A port lives for one mode: the port of every later mode is another one.
+    const juce::ScopedLock sl (link->lock);
+    return { "mode-" + juce::String (link->epoch) };
+}
+
 std::unique_ptr<MidiOutputPort> VirtualSurface::openOutput (int index)
 {
     if (hidePorts || refuseOutput || index != 0)

@@ -147,6 +147,7 @@ public:
     //==============================================================================
     juce::StringArray getOutputNames() override;
     juce::StringArray getInputNames() override;
+    juce::StringArray getOutputIdentifiers() override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override;
 

@@ -222,15 +222,15 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
     Panels::get().live.removeAllInstancesOf (this);
 
     // A device left in upgrade mode is told to reset, so that it comes back as itself. Every
-    // matching port is served, however many there are.
-    const auto outputs = MidiPorts::getOutputNames();
-
-    for (int i = 0; i < outputs.size(); ++i)
+    // matching port is served, however many there are. A device that has taken its reset may
+    // leave the list at once; each port is opened by what it was listed as, so that none of
+    // the ports after it is taken for it.
+    for (const auto& output : MidiPorts::getOutputs())
     {
-        if (! outputs[i].contains (upgradePortFragment))
+        if (! output.name.contains (upgradePortFragment))
             continue;
 
-        if (auto port = MidiPorts::openOutput (i))
+        if (auto port = MidiPorts::openOutputWithIdentifier (output.identifier))
             UpgradeProtocol::sendReset (*port, true);
     }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "fenz_MidiPorts.h"
+#include "fenz_VirtualSurface.h"
 
 #include <optional>
 #include <vector>
@@ -230,6 +231,85 @@ TEST_F (MidiPortsTest, ClearingTheReplacementRestoresTheSystemsOwnDevices)
 
 #if JUCE_LINUX
 // Without a sequencer libasound would complain on stderr every time the ports are listed.
+// An output's identifier opens that port or none: never a port that has taken its place in
+// the list, nor an equally named port of another provider.
+TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
+{
+    first.outputs = { "Same" };
+    second.outputs = { "Same", "Same" };
+
+    const auto outputs = MidiPorts::getOutputs();
+    ASSERT_EQ (outputs.size(), 5);
+
+    juce::StringArray names, identifiers;
+
+    for (const auto& o : outputs)
+    {
+        names.add (o.name);
+        identifiers.addIfNotAlreadyThere (o.identifier);
+    }
+
+    EXPECT_EQ (names, MidiPorts::getOutputNames());
+    EXPECT_EQ (identifiers.size(), 5) << "every port has an identifier of its own";
+
+    const auto routeOf = [] (const juce::String& identifier) -> std::optional<Route>
+    {
+        auto port = MidiPorts::openOutputWithIdentifier (identifier);
+
+        if (port == nullptr)
+            return std::nullopt;
+
+        auto& fake = dynamic_cast<FakeProvider::Output&> (*port);
+        return Route { fake.opener, fake.index };
+    };
+
+    EXPECT_EQ (routeOf (outputs[1].identifier), (Route { "system", 1 }));
+    EXPECT_EQ (routeOf (outputs[2].identifier), (Route { "first", 0 }));
+    EXPECT_EQ (routeOf (outputs[4].identifier), (Route { "second", 1 }));
+    EXPECT_EQ (routeOf ("no such port"), std::nullopt);
+
+    // With the first provider gone the second one's ports move up the list, but each
+    // identifier still opens its own port, and the gone port's opens none.
+    MidiPorts::removeProvider (&first);
+    EXPECT_EQ (routeOf (outputs[2].identifier), std::nullopt);
+    EXPECT_EQ (routeOf (outputs[3].identifier), (Route { "second", 0 }));
+    EXPECT_EQ (routeOf (outputs[4].identifier), (Route { "second", 1 }));
+}
+
+// The simulated surface's port lives for one mode: the port it shows in the next mode has the
+// same place in the list, but it is another port.
+TEST (VirtualSurfacePorts, APortOfAnEarlierModeIsNoLongerOpenedByItsIdentifier)
+{
+    FakeProvider none { "none", {}, {} };
+    MidiPorts::setSystemProvider (&none);
+
+    {
+        VirtualSurface surface (VirtualSurface::Model::tamrel);
+        surface.install();
+
+        const auto normal = MidiPorts::getOutputs();
+        ASSERT_EQ (normal.size(), 1);
+        auto output = MidiPorts::openOutputWithIdentifier (normal[0].identifier);
+        ASSERT_NE (output, nullptr);
+
+        // The upgrade-mode request addressed to the main unit's family.
+        const juce::uint8 request[] { 0xf0, 0x1d, 0x03, 0x01, 0x30, 0x00, 0x7f, 0x7f, 0xf7 };
+        output->sendMessageNow (juce::MidiMessage (request, (int) sizeof (request)));
+        ASSERT_EQ (surface.getMode(), VirtualSurface::Mode::upgrade);
+
+        const auto upgrade = MidiPorts::getOutputs();
+        ASSERT_EQ (upgrade.size(), 1);
+        EXPECT_EQ (upgrade[0].name, VirtualSurface::upgradePortName);
+        EXPECT_NE (upgrade[0].identifier, normal[0].identifier);
+        EXPECT_EQ (MidiPorts::openOutputWithIdentifier (normal[0].identifier), nullptr);
+        EXPECT_NE (MidiPorts::openOutputWithIdentifier (upgrade[0].identifier), nullptr);
+
+        surface.uninstall();
+    }
+
+    MidiPorts::setSystemProvider (nullptr);
+}
+
 TEST (SystemMidiPorts, ListingAndOpeningWriteNothingToStandardError)
 {
     NullCallback callback;

@@ -4,6 +4,8 @@
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradeProtocol.h"
 
+#include <algorithm>
+
 using fenz::FirmwareUpgradeComponent;
 using namespace paneltest;
 
@@ -91,6 +93,40 @@ TEST (CloseTimeReset, APortThatDoesNotOpenIsSkipped)
     buildAndCloseAPanel();
 
     EXPECT_EQ (openedPorts (ports), juce::StringArray ({ "Fenz firmware upgrade 1", "Fenz firmware upgrade 3" }));
+}
+
+// A device that restarts once it has its reset leaves the list at once, and the ports after it
+// move up. Each port still gets the reset meant for it, and no other port gets one.
+TEST (CloseTimeReset, ADeviceLeavingAfterItsResetMovesNoResetOntoAnotherPort)
+{
+    struct Row { juce::StringArray outputs, leaving; };
+    const Row rows[] =
+    {
+        { { "Fenz firmware upgrade", "Fenz firmware upgrade 2", "Synthesizer" },
+          { "Fenz firmware upgrade", "Fenz firmware upgrade 2" } },
+        { { "Fenz firmware upgrade", "Fenz firmware upgrade", "Synthesizer" }, { "Fenz firmware upgrade" } },
+        { { "Fenz firmware upgrade", "Synthesizer", "Fenz firmware upgrade 2" }, { "Fenz firmware upgrade" } },
+    };
+
+    for (const auto& r : rows)
+    {
+        SCOPED_TRACE (r.outputs.joinIntoString (" | "));
+        RecordingPorts ports (r.outputs);
+        ports.leaveWhenClosed = r.leaving;
+        buildAndCloseAPanel();
+
+        EXPECT_EQ (ports.received.count ("Synthesizer"), 0u);
+
+        // The reset is 17 messages; ports of one name share their record.
+        for (const auto& name : r.outputs)
+        {
+            if (! name.contains ("Fenz firmware upgrade"))
+                continue;
+
+            const auto sameName = (size_t) std::count (r.outputs.begin(), r.outputs.end(), name);
+            EXPECT_EQ (ports.received[name].size(), 17u * sameName) << name;
+        }
+    }
 }
 
 // Each served port gets the packet while it is open, and is closed before the next is opened;

@@ -18,11 +18,16 @@ namespace paneltest
 
     // The system's MIDI ports replaced by outputs of the given names. Every output records what
     // it is sent, one event per line, in one log of all ports: "open <name>", the bytes of
-    // each message in hex, "close <name>".
+    // each message in hex, "close <name>". Each output has an identifier of its own ("port-"
+    // and its place in the first list), and those named in leaveWhenClosed leave the list once
+    // they are closed after something was sent to them, as a device does that restarts.
     struct RecordingPorts : public fenz::MidiPortProvider
     {
         explicit RecordingPorts (juce::StringArray names) : outputs (std::move (names))
         {
+            for (int i = 0; i < outputs.size(); ++i)
+                identifiers.add ("port-" + juce::String (i));
+
             fenz::MidiPorts::setSystemProvider (this);
         }
 
@@ -30,13 +35,26 @@ namespace paneltest
 
         struct Output : public fenz::MidiOutputPort
         {
-            Output (RecordingPorts& o, juce::String n) : owner (o), name (std::move (n))  { owner.log.add ("open " + name); }
-            ~Output() override  { owner.log.add ("close " + name); }
+            Output (RecordingPorts& o, juce::String n, juce::String i)
+                : owner (o), name (std::move (n)), identifier (std::move (i))  { owner.log.add ("open " + name); }
+
+            ~Output() override
+            {
+                owner.log.add ("close " + name);
+
+                if (sentSomething && owner.leaveWhenClosed.contains (name))
+                {
+                    const auto index = owner.identifiers.indexOf (identifier);
+                    owner.outputs.remove (index);
+                    owner.identifiers.remove (index);
+                }
+            }
 
             void sendMessageNow (const juce::MidiMessage& m) override
             {
                 owner.log.add (juce::String::toHexString (m.getRawData(), m.getRawDataSize()));
                 owner.received[name].push_back (m);
+                sentSomething = true;
             }
 
             void sendBlockOfMessagesNow (const juce::MidiBuffer& buffer) override
@@ -46,18 +64,20 @@ namespace paneltest
             }
 
             RecordingPorts& owner;
-            juce::String name;
+            juce::String name, identifier;
+            bool sentSomething = false;
         };
 
-        juce::StringArray getOutputNames() override  { return outputs; }
-        juce::StringArray getInputNames() override   { return {}; }
+        juce::StringArray getOutputNames() override        { return outputs; }
+        juce::StringArray getOutputIdentifiers() override  { return identifiers; }
+        juce::StringArray getInputNames() override         { return {}; }
 
         std::unique_ptr<fenz::MidiOutputPort> openOutput (int index) override
         {
             if (! juce::isPositiveAndBelow (index, outputs.size()) || refused.contains (outputs[index]))
                 return nullptr;
 
-            return std::make_unique<Output> (*this, outputs[index]);
+            return std::make_unique<Output> (*this, outputs[index], identifiers[index]);
         }
 
         std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
@@ -71,8 +91,9 @@ namespace paneltest
             return n;
         }
 
-        juce::StringArray outputs;
-        juce::StringArray refused;     // names whose ports do not open
+        juce::StringArray outputs, identifiers;
+        juce::StringArray refused;           // names whose ports do not open
+        juce::StringArray leaveWhenClosed;   // names whose ports leave the list once used
         juce::StringArray log;
         std::map<juce::String, std::vector<juce::MidiMessage>> received;
     };
