@@ -1,5 +1,6 @@
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MacVersion.h"
 
 namespace fenz
 {
@@ -50,13 +51,7 @@ void launchFirmwareUpgrade (int productId, juce::Component* centreAround)
 {
     bTest = false;
 
-   #if JUCE_MAC
-    _mac_major = juce::SystemStats::getOperatingSystemType() - juce::SystemStats::MacOSX;
-   #else
-    // Elsewhere the framework's value is no macOS version, and a large one would switch on the
-    // macOS pacing of the data packets.
-    _mac_major = 0;
-   #endif
+    _mac_major = MacVersion::ofThisSystem();
 
     const bool confirmed = juce::AlertWindow::showOkCancelBox (
         juce::MessageBoxIconType::InfoIcon,

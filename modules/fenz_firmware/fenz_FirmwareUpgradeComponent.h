@@ -15,8 +15,8 @@ namespace fenz
 // for, Activate accepts any port, and the title carries a "." after "Firmware Upgrade".
 extern bool bTest;
 
-// The second number of the macOS version (15 on 10.15); 15 or more paces the data packets.
-// 0 on every other system.
+// The macOS version as MacVersion numbers it (15 on 10.15, 16 on 11), set by the launch; 15
+// or more paces the data packets. 0 on every other system.
 extern int _mac_major;
 
 //==============================================================================

@@ -2,6 +2,7 @@
 
 #include "fenz_DeviceSysEx.h"
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MacVersion.h"
 #include "fenz_Pause.h"
 
 #include <algorithm>
@@ -210,7 +211,7 @@ namespace UpgradeProtocol
         for (auto byte : packet)
         {
             // On macOS 10.15 and later every second message of the upgrade waits 1 ms first.
-            if (++messageCount % 2 == 0 && _mac_major >= 15)
+            if (++messageCount % 2 == 0 && _mac_major >= MacVersion::catalina)
                 pause (1);
 
             buffer.addEvent (juce::MidiMessage (0x9f, byte >> 4, byte & 0x0f), 0);

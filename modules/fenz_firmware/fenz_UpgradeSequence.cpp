@@ -1,4 +1,5 @@
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MacVersion.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_Pause.h"
 #include "fenz_UpgradeProtocol.h"
@@ -351,15 +352,9 @@ void FirmwareUpgradeComponent::upgradeStep()
 void FirmwareUpgradeComponent::updateDeviceNameStep()
 {
    #if JUCE_MAC
-    // The utility moved with macOS 10.15. Its outcome is not looked at: the instructions follow
-    // whatever happened.
+    // Its outcome is not looked at: the instructions follow whatever happened.
     if (dialogs.runShellCommand != nullptr)
-    {
-        if (juce::SystemStats::getOperatingSystemType() - 0x100 >= 15)
-            dialogs.runShellCommand ("open /System/Applications/Utilities/Audio\\ MIDI\\ Setup.app");
-        else
-            dialogs.runShellCommand ("open /Applications/Utilities/Audio\\ MIDI\\ Setup.app");
-    }
+        dialogs.runShellCommand (MacVersion::audioMidiSetupCommand (MacVersion::ofThisSystem()));
    #endif
 
     // Elsewhere there is no such utility to start (and "open" is another program), so the

@@ -2,6 +2,7 @@
 #include "ModalScript.h"
 #include "PanelTestSupport.h"
 #include "fenz_FirmwareLaunch.h"
+#include "fenz_MacVersion.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 
 using fenz::FirmwareUpgradeComponent;
@@ -55,11 +56,7 @@ namespace
     void expectGlobalsSet()
     {
         EXPECT_FALSE (fenz::bTest);
-       #if JUCE_MAC
-        EXPECT_EQ (fenz::_mac_major, juce::SystemStats::getOperatingSystemType() - juce::SystemStats::MacOSX);
-       #else
-        EXPECT_EQ (fenz::_mac_major, 0);
-       #endif
+        EXPECT_EQ (fenz::_mac_major, fenz::MacVersion::ofThisSystem());
     }
 }
 
