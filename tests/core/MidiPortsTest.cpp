@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "fenz_MidiPorts.h"
-#include "fenz_VirtualSurface.h"
 
 #include <optional>
 #include <vector>
@@ -274,40 +273,6 @@ TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
     EXPECT_EQ (routeOf (outputs[2].identifier), std::nullopt);
     EXPECT_EQ (routeOf (outputs[3].identifier), (Route { "second", 0 }));
     EXPECT_EQ (routeOf (outputs[4].identifier), (Route { "second", 1 }));
-}
-
-// The simulated surface's port lives for one mode: the port it shows in the next mode has the
-// same place in the list, but it is another port.
-TEST (VirtualSurfacePorts, APortOfAnEarlierModeIsNoLongerOpenedByItsIdentifier)
-{
-    FakeProvider none { "none", {}, {} };
-    MidiPorts::setSystemProvider (&none);
-
-    {
-        VirtualSurface surface (VirtualSurface::Model::tamrel);
-        surface.install();
-
-        const auto normal = MidiPorts::getOutputs();
-        ASSERT_EQ (normal.size(), 1);
-        auto output = MidiPorts::openOutputWithIdentifier (normal[0].identifier);
-        ASSERT_NE (output, nullptr);
-
-        // The upgrade-mode request addressed to the main unit's family.
-        const juce::uint8 request[] { 0xf0, 0x1d, 0x03, 0x01, 0x30, 0x00, 0x7f, 0x7f, 0xf7 };
-        output->sendMessageNow (juce::MidiMessage (request, (int) sizeof (request)));
-        ASSERT_EQ (surface.getMode(), VirtualSurface::Mode::upgrade);
-
-        const auto upgrade = MidiPorts::getOutputs();
-        ASSERT_EQ (upgrade.size(), 1);
-        EXPECT_EQ (upgrade[0].name, VirtualSurface::upgradePortName);
-        EXPECT_NE (upgrade[0].identifier, normal[0].identifier);
-        EXPECT_EQ (MidiPorts::openOutputWithIdentifier (normal[0].identifier), nullptr);
-        EXPECT_NE (MidiPorts::openOutputWithIdentifier (upgrade[0].identifier), nullptr);
-
-        surface.uninstall();
-    }
-
-    MidiPorts::setSystemProvider (nullptr);
 }
 
 TEST (SystemMidiPorts, ListingAndOpeningWriteNothingToStandardError)
