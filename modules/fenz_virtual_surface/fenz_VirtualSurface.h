@@ -2,9 +2,9 @@
 
 #include "fenz_MidiPorts.h"
 #include "fenz_Product.h"
+#include "fenz_VirtualSurfaceMapping.h"
 #include "fenz_VirtualSurfaceUpgrade.h"
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -31,26 +31,12 @@ class VirtualSurface : public MidiPortProvider
 public:
     enum class Model { tamrel, ostrel };
 
-    static constexpr int numModes = 4;
-    static constexpr int numControls = 108;
+    static constexpr int numModes = VirtualSurfaceMapping::numModes;
+    static constexpr int numControls = VirtualSurfaceMapping::numControls;
 
-    // What the surface holds for one control.
-    struct ControlAssignment
-    {
-        int type = 0;      // 0 note, 1 pitch bend, 2 control change, 3 program change
-        int channel = 1;   // 1 to 16
-        int number = 0;    // 0 to 127
-
-        bool operator== (const ControlAssignment& other) const noexcept
-        {
-            return type == other.type && channel == other.channel && number == other.number;
-        }
-
-        bool operator!= (const ControlAssignment& other) const noexcept  { return ! operator== (other); }
-    };
-
-    // A whole mode's assignment; element id - 1 belongs to control id (1 to 108).
-    using Assignment = std::array<ControlAssignment, numControls>;
+    // What the surface holds for one control, and for a whole mode.
+    using ControlAssignment = VirtualSurfaceMapping::ControlAssignment;
+    using Assignment = VirtualSurfaceMapping::Assignment;
 
     // One line of the record: a message the surface received, or a note of its own.
     struct Entry
@@ -153,7 +139,6 @@ public:
 
 private:
     struct Link;
-    struct MappingReceiver;
     struct InputState;
     struct Answer;
     struct PortTag;
