@@ -92,13 +92,10 @@ public:
     void setUpgradeFaults (const UpgradeFaults& faults);
     UpgradeFaults getUpgradeFaults() const;
 
-    // Sets the switches named in the text, items separated by commas or blanks:
-    //   refuse-output, refuse-input, refuse-upgrade-mode, silent-connect, silent-erase,
-    //   silent-data=BLOCK, silent-reset, wrong-code=STAGE or wrong-code=STAGE:HEX (STAGE one of
-    //   connect, erase, data, reset; the code 03 when none is given), vanish-after-data=BLOCK,
-    //   ack-delay=MILLISECONDS.
-    // Returns the items it did not understand, which it also notes in the record; those change
-    // nothing.
+    // Sets the switches named in the text as readVirtualSurfaceFaults (fenz_VirtualSurfaceFaults.h)
+    // reads them, e.g. "silent-erase, wrong-code=data:7F, ack-delay=25"; those not named stay as
+    // they are. Returns the items it did not understand, which it also notes in the record;
+    // those change nothing.
     juce::StringArray setFaultsFromText (const juce::String& text);
 
     //==============================================================================
