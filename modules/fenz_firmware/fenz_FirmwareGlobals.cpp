@@ -1,4 +1,4 @@
-#include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_FirmwareGlobals.h"
 
 namespace fenz
 {

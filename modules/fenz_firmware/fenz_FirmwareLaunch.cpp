@@ -1,4 +1,5 @@
 #include "fenz_FirmwareLaunch.h"
+#include "fenz_FirmwareGlobals.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MacVersion.h"
 

@@ -1,4 +1,5 @@
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_FirmwareGlobals.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_Pause.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <juce_gui_basics/juce_gui_basics.h>
+#include "fenz_FirmwareGlobals.h"
 #include "fenz_MidiPorts.h"
 #include "fenz_Product.h"
 
@@ -10,14 +11,6 @@
 
 namespace fenz
 {
-
-// Test mode: Connect accepts a device it does not recognise as the model the panel was built
-// for, Activate accepts any port, and the title carries a "." after "Firmware Upgrade".
-extern bool bTest;
-
-// The macOS version as MacVersion numbers it (15 on 10.15, 16 on 11), set by the launch; 15
-// or more paces the data packets. 0 on every other system.
-extern int _mac_major;
 
 //==============================================================================
 // The five-step firmware upgrade panel: Connect, Erase, Activate, Select Version (or Load

@@ -1,7 +1,7 @@
 #include "fenz_UpgradeProtocol.h"
 
 #include "fenz_DeviceSysEx.h"
-#include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_FirmwareGlobals.h"
 #include "fenz_MacVersion.h"
 #include "fenz_Pause.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include "ProtocolRecorder.h"
-#include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_FirmwareGlobals.h"
 
 #include <climits>
 #include <functional>
