@@ -29,6 +29,8 @@ namespace
     // Nothing of the size the Upgrade step refuses is worth downloading.
     constexpr auto maxDownloadBytes = (juce::int64) UpgradeProtocol::maxImageSize - 1;
 
+    using Handler = FirmwareUpgradeComponent::MidiInputHandler;
+
     const char* const boxTitle = "Firmware Upgrade";
     const char* const listThreadName = "Firmware list thread";
     const char* const downloadThreadName = "DownloadTask thread";
@@ -111,7 +113,7 @@ namespace
 
     // The version chooser over the fetched list, then the chosen file's download into a
     // temporary file, whose bytes the handler takes before the file goes.
-    void chooseAndDownload (FirmwareUpgradeComponent& panel)
+    void chooseAndDownload (FirmwareUpgradeComponent& panel, Handler& handler)
     {
         const auto chooser = std::make_unique<FirmwareSelectComponent> (panel.firmwares);
 
@@ -149,7 +151,7 @@ namespace
         switch (end)
         {
             case HttpFetch::End::complete:
-                panel.handler->openProgram (panel.firmwareFile);
+                handler.openProgram (panel.firmwareFile);
                 imageTaken (panel);
                 break;
 
@@ -164,7 +166,7 @@ namespace
     }
 
     // The local firmware file, accepted when its name fits the rule of the handler's model.
-    void chooseLocalFile (FirmwareUpgradeComponent& panel)
+    void chooseLocalFile (FirmwareUpgradeComponent& panel, Handler& handler)
     {
         const auto chosen = panel.askForFirmwareFile (panel.firmwareFile);
 
@@ -173,13 +175,13 @@ namespace
 
         panel.firmwareFile = chosen;
 
-        if (! FirmwareServer::fileNameFits (panel.handler->pid, chosen.getFileNameWithoutExtension()))
+        if (! FirmwareServer::fileNameFits (handler.pid, chosen.getFileNameWithoutExtension()))
         {
             panel.tell (juce::MessageBoxIconType::WarningIcon, "Load File", "Not the matching firmware!");
             return;
         }
 
-        panel.handler->openProgram (panel.firmwareFile);
+        handler.openProgram (panel.firmwareFile);
         imageTaken (panel);
     }
 }
@@ -201,12 +203,7 @@ void FirmwareUpgradeComponent::doStep4()
     connectStepButton.setEnabled (false);
     eraseStepButton.setEnabled (false);
 
-    if (handler == nullptr)
-    {
-        handler.reset (new MidiInputHandler());
-        handler->owner = this;
-        handler->pid = pid;
-    }
+    auto& h = getHandler();
 
     const juce::ScopedValueSetter<bool> running (recursionCheck, true);
 
@@ -220,7 +217,7 @@ void FirmwareUpgradeComponent::doStep4()
 
         if (firmwares.getNumChildren() > 0)
         {
-            chooseAndDownload (*this);
+            chooseAndDownload (*this, h);
             return;
         }
 
@@ -228,7 +225,7 @@ void FirmwareUpgradeComponent::doStep4()
         tellWithoutWaiting (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
     }
 
-    chooseLocalFile (*this);
+    chooseLocalFile (*this, h);
 }
 
 } // namespace fenz

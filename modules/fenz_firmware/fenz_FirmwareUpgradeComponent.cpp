@@ -1,6 +1,7 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_FirmwareGlobals.h"
 #include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradePorts.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_Pause.h"
 
@@ -14,9 +15,6 @@ namespace fenz
 namespace
 {
     const juce::String windowTitle ("Firmware Upgrade");
-
-    // The fragment every port of a device in upgrade mode carries in its name.
-    const juce::String upgradePortFragment ("Fenz firmware upgrade");
 
     juce::String quoted (const juce::String& text)   { return "\"" + text + "\""; }
 
@@ -228,7 +226,7 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
     // the ports after it is taken for it.
     for (const auto& output : MidiPorts::getOutputs())
     {
-        if (! output.name.contains (upgradePortFragment))
+        if (! UpgradePorts::holdsNameFragment (output.name))
             continue;
 
         if (auto port = MidiPorts::openOutputWithIdentifier (output.identifier))
@@ -240,6 +238,19 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
 
 void FirmwareUpgradeComponent::paint (juce::Graphics&)
 {
+}
+
+//==============================================================================
+FirmwareUpgradeComponent::MidiInputHandler& FirmwareUpgradeComponent::getHandler()
+{
+    if (handler == nullptr)
+    {
+        handler.reset (new MidiInputHandler());
+        handler->owner = this;
+        handler->pid = pid;
+    }
+
+    return *handler;
 }
 
 //==============================================================================

@@ -34,6 +34,10 @@ public:
     void SetTitle (juce::String text);
     void doStep4();
 
+    // The handler, made on first need and never replaced: its owner is the panel, and it takes
+    // the product id the panel has at that moment.
+    MidiInputHandler& getHandler();
+
     //==============================================================================
     bool onlineMode = true;
     const bool onlineModeDefault = true;

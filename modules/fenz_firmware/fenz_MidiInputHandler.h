@@ -6,8 +6,8 @@ namespace fenz
 {
 
 // The upgrader's side of the upgrade dialogue: the open upgrade ports, the firmware image and
-// the four acknowledgement flags. It has no constructor of its own: whoever creates it sets
-// owner and pid; everything else starts empty.
+// the four acknowledgement flags. It has no constructor of its own: the panel's getHandler()
+// makes it and sets owner and pid; everything else starts empty.
 class FirmwareUpgradeComponent::MidiInputHandler : public juce::MidiInputCallback
 {
 public:

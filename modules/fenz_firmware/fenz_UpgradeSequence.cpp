@@ -3,6 +3,7 @@
 #include "fenz_MacVersion.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_Pause.h"
+#include "fenz_UpgradePorts.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_UpgradeWaits.h"
 #include "fenz_UpgraderChoosers.h"
@@ -12,17 +13,9 @@ namespace fenz
 
 namespace
 {
-    // The name a device's upgrade ports carry once it is in firmware upgrade mode.
-    const char* const upgradePortFragment = "Fenz firmware upgrade";
-
     const char* const chooserTitle = "Choose Your Fenz Device";
 
     using Handler = FirmwareUpgradeComponent::MidiInputHandler;
-
-    bool isUpgradePortName (const juce::String& name)
-    {
-        return name.containsWholeWordIgnoreCase (upgradePortFragment);
-    }
 
     // Runs the port chooser; the chosen input name, or nothing when it was cancelled.
     bool choosePort (FirmwareUpgradeComponent& panel, juce::String& chosenName)
@@ -34,20 +27,6 @@ namespace
 
         chosenName = chooser->selectedName;
         return true;
-    }
-
-    // The handler is made on first need and never replaced; it takes the product id the panel
-    // has at that moment.
-    Handler& handlerOf (FirmwareUpgradeComponent& panel)
-    {
-        if (panel.handler == nullptr)
-        {
-            panel.handler.reset (new Handler());
-            panel.handler->owner = &panel;
-            panel.handler->pid = panel.pid;
-        }
-
-        return *panel.handler;
     }
 
     void setStatus (FirmwareUpgradeComponent& panel, const juce::String& text)
@@ -213,7 +192,7 @@ void FirmwareUpgradeComponent::connectStep()
     else
     {
         tell (juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade",
-              isUpgradePortName (normalDeviceName)
+              UpgradePorts::isUpgradePortName (normalDeviceName)
                   ? "It looks like your device is already in firmware upgrade mode. \n"
                     "Please turn off and turn on the device and try again."
                   : "This device is not able to be upgraded by this software.");
@@ -246,7 +225,7 @@ void FirmwareUpgradeComponent::activateStep()
     if (isCloseRequested())
         return;
 
-    auto& h = handlerOf (*this);
+    auto& h = getHandler();
 
     connectStepButton.setEnabled (false);
     eraseStepButton.setEnabled (false);
@@ -262,10 +241,10 @@ void FirmwareUpgradeComponent::activateStep()
 
     upgradeDeviceName = chosen;
 
-    if (! bTest && ! isUpgradePortName (upgradeDeviceName))
+    if (! bTest && ! UpgradePorts::isUpgradePortName (upgradeDeviceName))
     {
         tell (juce::MessageBoxIconType::WarningIcon, "Step 3",
-              juce::String ("Please select the unit \"") + upgradePortFragment + "\"");
+              juce::String ("Please select the unit \"") + UpgradePorts::nameFragment + "\"");
         updateProgress (1);
         connectStepButton.setEnabled (true);
         return;
@@ -300,7 +279,7 @@ void FirmwareUpgradeComponent::upgradeStep()
     updateProgress (3);
     connectStepButton.setEnabled (false);
     eraseStepButton.setEnabled (false);
-    auto& h = handlerOf (*this);
+    auto& h = getHandler();
 
     for (auto* b : { &connectStepButton, &eraseStepButton, &activateStepButton, &versionStepButton, &upgradeStepButton })
         b->setEnabled (false);

@@ -137,9 +137,7 @@ TEST (CloseTimeReset, ResetsBeforeTheHandlerClosesItsPorts)
 
     {
         FirmwareUpgradeComponent panel (176);
-        panel.handler.reset (new FirmwareUpgradeComponent::MidiInputHandler());
-        panel.handler->owner = &panel;
-        panel.handler->midiOutput = fenz::MidiPorts::openOutput (1);
+        panel.getHandler().midiOutput = fenz::MidiPorts::openOutput (1);
         ASSERT_NE (panel.handler->midiOutput, nullptr);
         ports.log.clear();
     }

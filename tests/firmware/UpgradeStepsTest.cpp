@@ -411,11 +411,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
             ASSERT_EQ (panel->step, 2);
         }
 
-        if (panel->handler == nullptr)
-            panel->handler.reset (new fenz::FirmwareUpgradeComponent::MidiInputHandler());
-
-        panel->handler->owner = panel.get();
-        panel->handler->openProgram (*c.image);
+        panel->getHandler().openProgram (*c.image);
         panel->updateProgress (3);
 
         const auto start = Clock::now();
