@@ -5,6 +5,7 @@
 #include "fenz_Pause.h"
 #include "fenz_UpgradePorts.h"
 #include "fenz_UpgradeProtocol.h"
+#include "fenz_UpgradeRun.h"
 #include "fenz_UpgradeWaits.h"
 #include "fenz_UpgraderChoosers.h"
 
@@ -34,81 +35,27 @@ namespace
         panel.statusLabel.setText (text, juce::dontSendNotification);
     }
 
-    // During a run the bar moves from 0.8 towards 1.0 with the stages and the blocks written.
-    // The last block's offset can pass the image's size, and the framework draws a value above
-    // 1.0 as an endless stripe rather than as 100 %.
-    void setRunProgress (FirmwareUpgradeComponent& panel, double k)
+    // The panel's bar and status line as a run shows its stages on them. During a run the bar
+    // moves from 0.8 towards 1.0 with the stages and the blocks written. The last block's
+    // offset can pass the image's size, and the framework draws a value above 1.0 as an
+    // endless stripe rather than as 100 %.
+    struct RunDisplay : public UpgradeRun::Display
     {
-        panel.progress = juce::jmin (1.0, 0.8 + 0.2 * k / ((double) panel.handler->size + 3.0));
-    }
+        RunDisplay (FirmwareUpgradeComponent& p, const Handler& h) : panel (p), handler (h) {}
 
-    // Connect, erase, write and reset over the open upgrade ports. The empty text when the
-    // device took the new firmware and acknowledged its reset; otherwise what went wrong.
-    juce::String runUpgradeStages (FirmwareUpgradeComponent& panel, Handler& handler)
-    {
-        auto& output = *handler.midiOutput;
-        const UpgradeWaits::Slice slice = &UpgradeWaits::runSlice;
-
-        setRunProgress (panel, 0);
-        setStatus (panel, "Connecting...");
-        UpgradeProtocol::sendConnect (output);
-
-        if (! UpgradeWaits::waitForCommand (slice, [&handler] { return handler.connectAck.load(); }))
+        void setProgress (double k) override
         {
-            handler.clearFlags();
-            return "Could not connect to hardware";
+            panel.progress = juce::jmin (1.0, 0.8 + 0.2 * k / ((double) handler.size + 3.0));
         }
 
-        setRunProgress (panel, 1);
-        setStatus (panel, "Erasing...");
-        UpgradeProtocol::sendErase (output, handler.pid);
-
-        int waitCount = 0;
-
-        if (! UpgradeWaits::waitForErase (waitCount, slice, [&handler] { return handler.eraseAck.load(); }))
+        void setStatusText (const juce::String& text) override
         {
-            handler.clearFlags();
-            return "Could not erase existing firmware";
+            setStatus (panel, text);
         }
 
-        setRunProgress (panel, 2);
-        setStatus (panel, "Installing...");
-
-        UpgradeProtocol::DataPacketSender sender (output);
-        const int numPackets = UpgradeProtocol::numDataPackets (handler.size);
-
-        for (int block = 0; block < numPackets; ++block)
-        {
-            const auto packet = UpgradeProtocol::makeDataPacket (handler.data, handler.size, block);
-
-            // Cleared before the packet goes out: a device (or a fast round trip) may answer
-            // before the send returns, and that answer must count for this packet.
-            handler.writeAck = false;
-            sender.send (packet);
-
-            // A device that went away answers no more; its packet fails as any silent one does.
-            if (! UpgradeWaits::waitForWrite (waitCount, slice, [&handler] { return handler.writeAck.load(); }))
-            {
-                handler.clearFlags();
-                return "Could not write new firmware";
-            }
-
-            setRunProgress (panel, (double) (block + 1) * UpgradeProtocol::blockSize);
-        }
-
-        setStatus (panel, "Resetting...");
-        handler.resetAck = false;
-        UpgradeProtocol::sendReset (output, false);
-
-        const bool reset = UpgradeWaits::waitForCommand (slice, [&handler] { return handler.resetAck.load(); });
-        handler.clearFlags();
-
-        if (! reset)
-            return "Your firmware has been upgraded! Power off your unit and wait for 5 seconds, "
-                   "then turn back on for changes to take effect";
-
-        return {};
-    }
+        FirmwareUpgradeComponent& panel;
+        const Handler& handler;
+    };
 
     juce::String deviceNameInstructions()
     {
@@ -301,7 +248,10 @@ void FirmwareUpgradeComponent::upgradeStep()
         if (h.size < UpgradeProtocol::minImageSize || h.size >= UpgradeProtocol::maxImageSize)
             error = "Wrong file or cannot find this file!";
         else
-            error = runUpgradeStages (*this, h);
+        {
+            RunDisplay display (*this, h);
+            error = UpgradeRun::run (h, display, &UpgradeWaits::runSlice);
+        }
     }
 
     h.closePorts();
