@@ -211,6 +211,10 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
         juce::ignoreUnused (result);
     };
 
+    // And every wait starts as a real one.
+    timing.pause = [] (int milliseconds) { pauseMilliseconds (milliseconds); };
+    timing.runMessageLoop = [] (int milliseconds) { runMessageLoopFor (milliseconds); };
+
     setSize (514, 491);
 }
 
@@ -230,7 +234,7 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
             continue;
 
         if (auto port = MidiPorts::openOutputWithIdentifier (output.identifier))
-            UpgradeProtocol::sendReset (*port, true);
+            UpgradeProtocol::sendReset (*port, true, timing.pause);
     }
 
     // The members go next, the handler (with its own ports and the image) first.
@@ -432,7 +436,7 @@ void FirmwareUpgradeComponent::interruptiblePause (int milliseconds)
 {
     // The pause blocks the message thread, so a request can only have come before it.
     if (! closeRequested)
-        pauseMilliseconds (milliseconds);
+        timing.pause (milliseconds);
 }
 
 FirmwareUpgradeComponent::StepScope::StepScope (FirmwareUpgradeComponent& p) : panel (p)

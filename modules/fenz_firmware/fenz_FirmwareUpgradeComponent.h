@@ -83,6 +83,27 @@ public:
 
     Dialogs dialogs;
 
+    //==============================================================================
+    // Every wait of the panel and its steps, in one place so that tests can see them without
+    // sitting through them; only step 4's network waits (deadlines against a server) and the
+    // choosers' own pause after Cancel are not among them. Each starts as the real thing (from
+    // fenz_Pause.h) and must not be empty.
+    struct Timing
+    {
+        // Blocks the message thread for at least the given time (fenz::pauseMilliseconds):
+        // the packet senders' pacing, the close-time reset's, Connect's waits for a port,
+        // Erase's and Activate's waits for the device, the pauses at the end of an Upgrade run.
+        std::function<void (int milliseconds)> pause;
+
+        // Lets the message loop run for at least the given time, on the message thread: the
+        // Upgrade run's 33 ms slices (fenz::runMessageLoopFor). It lasts its time even once
+        // the loop has stopped dispatching (after a quit has arrived), so that a run's waits
+        // are never cut short.
+        std::function<void (int milliseconds)> runMessageLoop;
+    };
+
+    Timing timing;
+
     // The steps ask and tell through these rather than through dialogs itself. While a quit is
     // held nobody is asked anything more: a chooser answers 0 (cancelled), a box is not shown,
     // the file chooser answers juce::File(). After each the panel has the keyboard focus again,
@@ -125,7 +146,8 @@ public:
         JUCE_DECLARE_NON_COPYABLE (StepScope)
     };
 
-    // A blocking pause that a close request ends early: after a request it does not wait.
+    // A blocking pause (timing.pause) that a close request ends early: after a request it
+    // does not wait.
     void interruptiblePause (int milliseconds);
 
     // Quitting while the upgrader works. A running step may be writing to a device, and a

@@ -3,7 +3,6 @@
 #include "fenz_DeviceSysEx.h"
 #include "fenz_FirmwareGlobals.h"
 #include "fenz_MacVersion.h"
-#include "fenz_Pause.h"
 
 #include <algorithm>
 #include <cstring>
@@ -55,20 +54,6 @@ namespace UpgradeProtocol
 {
     namespace
     {
-        PauseFunction& pauseFunction()
-        {
-            static PauseFunction function;
-            return function;
-        }
-
-        void pause (int milliseconds)
-        {
-            if (auto& replacement = pauseFunction())
-                replacement (milliseconds);
-            else
-                pauseMilliseconds (milliseconds);
-        }
-
         constexpr int checksumOffset = commandPacketSize - 1;
         constexpr int argumentOffset = commandPacketSize - 2;
         constexpr int writeHeadSize = 15;   // the write template up to its command byte
@@ -93,13 +78,6 @@ namespace UpgradeProtocol
         }
 
         void noPause() {}
-    }
-
-    PauseFunction setPauseFunction (PauseFunction replacement)
-    {
-        auto previous = std::move (pauseFunction());
-        pauseFunction() = std::move (replacement);
-        return previous;
     }
 
     juce::uint8 checksum (const juce::uint8* bytes, size_t numBytes) noexcept
@@ -157,21 +135,21 @@ namespace UpgradeProtocol
             output.sendMessageNow (message);
     }
 
-    void sendConnect (MidiOutputPort& output)
+    void sendConnect (MidiOutputPort& output, const PauseFunction& pause)
     {
-        sendCommandPacket (output, midiConnect, [] { pause (1); }, noPause);
+        sendCommandPacket (output, midiConnect, [&pause] { pause (1); }, noPause);
     }
 
-    void sendErase (MidiOutputPort& output, int productId)
+    void sendErase (MidiOutputPort& output, int productId, const PauseFunction& pause)
     {
         midiErase[argumentOffset] = eraseByteFor (productId);
-        sendCommandPacket (output, midiErase, noPause, [] { pause (1); });
+        sendCommandPacket (output, midiErase, noPause, [&pause] { pause (1); });
         pause (100);   // time for the erase itself
     }
 
-    void sendReset (MidiOutputPort& output, bool atClose)
+    void sendReset (MidiOutputPort& output, bool atClose, const PauseFunction& pause)
     {
-        sendCommandPacket (output, midiReset, [] { pause (2); }, noPause);
+        sendCommandPacket (output, midiReset, [&pause] { pause (2); }, noPause);
 
         // The port is closed right after; give the last message time to leave.
         if (atClose)

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace fenz
@@ -31,11 +32,10 @@ namespace UpgradeProtocol
     // The acknowledgement codes: the second byte of the device's answer.
     constexpr juce::uint8 eraseAckCode = 0x00, writeAckCode = 0x01, resetAckCode = 0x02, connectAckCode = 0x7f;
 
-    // The blocking pause the packet senders take between messages (fenz::pauseMilliseconds).
-    // Tests put a recorder here to see the pacing without waiting; an empty function puts the
-    // real pause back. Answers the one it replaces. Set it only while nothing is sending.
+    // The blocking pause the packet senders take between messages, given by whoever sends:
+    // the panel gives its own (FirmwareUpgradeComponent::Timing::pause, which starts as
+    // fenz::pauseMilliseconds), a test one that records the pacing without waiting.
     using PauseFunction = std::function<void (int milliseconds)>;
-    PauseFunction setPauseFunction (PauseFunction replacement);
 
     // The sum modulo 256 of the bytes.
     juce::uint8 checksum (const juce::uint8* bytes, size_t numBytes) noexcept;
@@ -54,9 +54,9 @@ namespace UpgradeProtocol
 
     // Sends one command packet template, with the pauses of its kind, after writing its
     // checksum (and, for the erase packet, the erase byte of the product id).
-    void sendConnect (MidiOutputPort& output);
-    void sendErase (MidiOutputPort& output, int productId);
-    void sendReset (MidiOutputPort& output, bool atClose);
+    void sendConnect (MidiOutputPort& output, const PauseFunction& pause);
+    void sendErase (MidiOutputPort& output, int productId, const PauseFunction& pause);
+    void sendReset (MidiOutputPort& output, bool atClose, const PauseFunction& pause);
 
     // How many data packets an image of this size takes.
     int numDataPackets (juce::uint64 imageSize) noexcept;
@@ -70,11 +70,14 @@ namespace UpgradeProtocol
     class DataPacketSender
     {
     public:
-        explicit DataPacketSender (MidiOutputPort& port) : output (port) {}
+        DataPacketSender (MidiOutputPort& port, PauseFunction pauseToTake)
+            : output (port), pause (std::move (pauseToTake)) {}
+
         void send (const std::array<juce::uint8, dataPacketSize>& packet);
 
     private:
         MidiOutputPort& output;
+        const PauseFunction pause;
         juce::MidiBuffer buffer;
         int messageCount = 0;
     };

@@ -1,20 +1,18 @@
 #include "fenz_UpgradeRun.h"
 
-#include "fenz_UpgradeProtocol.h"
-
 namespace fenz
 {
 
 namespace UpgradeRun
 {
     juce::String run (FirmwareUpgradeComponent::MidiInputHandler& handler, Display& display,
-                      const UpgradeWaits::Slice& slice)
+                      const UpgradeProtocol::PauseFunction& pause, const UpgradeWaits::Slice& slice)
     {
         auto& output = *handler.midiOutput;
 
         display.setProgress (0);
         display.setStatusText ("Connecting...");
-        UpgradeProtocol::sendConnect (output);
+        UpgradeProtocol::sendConnect (output, pause);
 
         if (! UpgradeWaits::waitForCommand (slice, [&handler] { return handler.connectAck.load(); }))
         {
@@ -24,7 +22,7 @@ namespace UpgradeRun
 
         display.setProgress (1);
         display.setStatusText ("Erasing...");
-        UpgradeProtocol::sendErase (output, handler.pid);
+        UpgradeProtocol::sendErase (output, handler.pid, pause);
 
         int waitCount = 0;
 
@@ -37,7 +35,7 @@ namespace UpgradeRun
         display.setProgress (2);
         display.setStatusText ("Installing...");
 
-        UpgradeProtocol::DataPacketSender sender (output);
+        UpgradeProtocol::DataPacketSender sender (output, pause);
         const int numPackets = UpgradeProtocol::numDataPackets (handler.size);
 
         for (int block = 0; block < numPackets; ++block)
@@ -61,7 +59,7 @@ namespace UpgradeRun
 
         display.setStatusText ("Resetting...");
         handler.resetAck = false;
-        UpgradeProtocol::sendReset (output, false);
+        UpgradeProtocol::sendReset (output, false, pause);
 
         const bool reset = UpgradeWaits::waitForCommand (slice, [&handler] { return handler.resetAck.load(); });
         handler.clearFlags();

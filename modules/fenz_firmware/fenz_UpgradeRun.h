@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fenz_MidiInputHandler.h"
+#include "fenz_UpgradeProtocol.h"
 #include "fenz_UpgradeWaits.h"
 
 namespace fenz
@@ -25,12 +26,13 @@ namespace UpgradeRun
         virtual void setStatusText (const juce::String& text) = 0;
     };
 
-    // Runs the stages in turn, waiting in the given slices. Answers the empty text when the
-    // device took the new firmware and acknowledged its reset; otherwise what went wrong. The
-    // handler's ports must be open and its image of a size the Upgrade step takes; its flags
-    // are clear when the run returns. Message thread.
+    // Runs the stages in turn: the packet senders pace with the given pause, and every wait is
+    // made of the given slices. Answers the empty text when the device took the new firmware
+    // and acknowledged its reset; otherwise what went wrong. The handler's ports must be open
+    // and its image of a size the Upgrade step takes; its flags are clear when the run
+    // returns. Message thread.
     juce::String run (FirmwareUpgradeComponent::MidiInputHandler& handler, Display& display,
-                      const UpgradeWaits::Slice& slice);
+                      const UpgradeProtocol::PauseFunction& pause, const UpgradeWaits::Slice& slice);
 }
 
 } // namespace fenz

@@ -2,7 +2,6 @@
 #include "fenz_FirmwareGlobals.h"
 #include "fenz_MacVersion.h"
 #include "fenz_MidiInputHandler.h"
-#include "fenz_Pause.h"
 #include "fenz_UpgradePorts.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_UpgradeRun.h"
@@ -250,13 +249,14 @@ void FirmwareUpgradeComponent::upgradeStep()
         else
         {
             RunDisplay display (*this, h);
-            error = UpgradeRun::run (h, display, &UpgradeWaits::runSlice);
+            error = UpgradeRun::run (h, display, timing.pause,
+                                     [this] { timing.runMessageLoop (UpgradeWaits::sliceMilliseconds); });
         }
     }
 
     h.closePorts();
 
-    pauseMilliseconds (800);
+    timing.pause (800);
     setStatus (*this, "Firmware Upgrade");
 
     if (error.isNotEmpty())
@@ -266,14 +266,14 @@ void FirmwareUpgradeComponent::upgradeStep()
     else
     {
         tell (juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
-        pauseMilliseconds (600);
+        timing.pause (600);
         updateProgress (4);
     }
 
-    pauseMilliseconds (300);
+    timing.pause (300);
     updateProgress (-1);
 
-    pauseMilliseconds (600);
+    timing.pause (600);
     normalDeviceName = {};
     upgradeDeviceName = {};
     setStatus (*this, "Firmware Upgrade");

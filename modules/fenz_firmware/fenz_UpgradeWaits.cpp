@@ -1,17 +1,10 @@
 #include "fenz_UpgradeWaits.h"
 
-#include "fenz_Pause.h"
-
 namespace fenz
 {
 
 namespace UpgradeWaits
 {
-    void runSlice()
-    {
-        runMessageLoopFor (sliceMilliseconds);
-    }
-
     bool waitForCommand (const Slice& slice, const IsSet& isSet)
     {
         for (int i = 0; i < commandSlices; ++i)

@@ -6,9 +6,10 @@ namespace fenz
 {
 
 // The Upgrade run's waits for the device's acknowledgements. A wait is made of slices, each a
-// 33 ms run of the message loop, and tests its flag between them; how many slices a wait may
-// take, and how the write stage counts them across packets, is kept here apart from the run,
-// so that the rules can be followed slice by slice without waiting for real ones.
+// 33 ms run of the message loop (the panel's Timing::runMessageLoop), and tests its flag
+// between them; how many slices a wait may take, and how the write stage counts them across
+// packets, is kept here apart from the run, so that the rules can be followed slice by slice
+// without waiting for real ones.
 namespace UpgradeWaits
 {
     constexpr int sliceMilliseconds = 33;
@@ -18,10 +19,6 @@ namespace UpgradeWaits
 
     using Slice = std::function<void()>;
     using IsSet = std::function<bool()>;
-
-    // One slice of the message loop, on the message thread: never shorter than its 33 ms, even
-    // once the loop has stopped dispatching (after a quit has arrived).
-    void runSlice();
 
     // Connect and reset: the flag is tested before each of up to 180 slices and once after the
     // last. True when it was found set.

@@ -2,7 +2,6 @@
 #include "PanelTestSupport.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
-#include "fenz_UpgradeProtocol.h"
 
 #include <algorithm>
 
@@ -23,9 +22,12 @@ namespace
         return opened;
     }
 
-    void buildAndCloseAPanel()
+    // A panel built and closed at once; its close-time reset takes its pauses through the
+    // given function, which need not wait.
+    void buildAndCloseAPanel (std::function<void (int milliseconds)> pause = [] (int) {})
     {
         FirmwareUpgradeComponent panel (176);
+        panel.timing.pause = std::move (pause);
     }
 }
 
@@ -137,6 +139,7 @@ TEST (CloseTimeReset, ResetsBeforeTheHandlerClosesItsPorts)
 
     {
         FirmwareUpgradeComponent panel (176);
+        panel.timing.pause = [] (int) {};
         panel.getHandler().midiOutput = fenz::MidiPorts::openOutput (1);
         ASSERT_NE (panel.handler->midiOutput, nullptr);
         ports.log.clear();
@@ -182,14 +185,11 @@ TEST (CloseTimeReset, SendsTheResetPacketPacedForTheClose)
     RecordingPorts ports ({ "Fenz firmware upgrade", "Fenz Tamrel MIDI", "Fenz firmware upgrade 2" });
     std::vector<int> pauses;
 
-    const auto previous = fenz::UpgradeProtocol::setPauseFunction ([&] (int ms)
+    buildAndCloseAPanel ([&] (int ms)
     {
         pauses.push_back (ms);
         ports.log.add ("pause " + juce::String (ms));
     });
-
-    buildAndCloseAPanel();
-    fenz::UpgradeProtocol::setPauseFunction (previous);
 
     const std::vector<int> resetPacket { 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55,
                                          0x1d, 0x03, 0x00, 0x49, 0x02, 0x00, 0xbd };

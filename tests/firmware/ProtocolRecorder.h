@@ -20,6 +20,12 @@ struct ProtocolRecording
 
     std::vector<Event> events;
 
+    // A pause for the packet senders that puts itself into the recording instead of sleeping.
+    fenz::UpgradeProtocol::PauseFunction pause()
+    {
+        return [this] (int milliseconds) { events.push_back ({ Event::pause, {}, milliseconds, 0, 0 }); };
+    }
+
     std::vector<std::vector<juce::uint8>> sentMessages() const
     {
         std::vector<std::vector<juce::uint8>> result;
@@ -85,25 +91,6 @@ private:
     }
 
     ProtocolRecording& recording;
-};
-
-// Puts the pauses of the packet senders into the recording instead of sleeping, for the
-// lifetime of the object.
-class RecordedPauses
-{
-public:
-    explicit RecordedPauses (ProtocolRecording& r)
-    {
-        previous = fenz::UpgradeProtocol::setPauseFunction ([&r] (int ms)
-        {
-            r.events.push_back ({ ProtocolRecording::Event::pause, {}, ms, 0, 0 });
-        });
-    }
-
-    ~RecordedPauses()  { fenz::UpgradeProtocol::setPauseFunction (std::move (previous)); }
-
-private:
-    fenz::UpgradeProtocol::PauseFunction previous;
 };
 
 // The packet bytes that a stream of transport messages carries: each message must be

@@ -2,6 +2,7 @@
 
 #include "FakePorts.h"
 #include "fenz_MidiInputHandler.h"
+#include "fenz_Pause.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_VirtualSurface.h"
 
@@ -54,6 +55,9 @@ protected:
     Handler handler;
     juce::TemporaryFile imageFile { ".bin" };
 
+    // The packet senders pace as they do for the device.
+    const Protocol::PauseFunction pause = [] (int milliseconds) { fenz::pauseMilliseconds (milliseconds); };
+
     void SetUp() override
     {
         surface.install();
@@ -104,7 +108,7 @@ protected:
     void expectNoAnswerBeforeTheNextConnect (const std::atomic<bool>& flag)
     {
         handler.connectAck = false;
-        Protocol::sendConnect (*handler.midiOutput);
+        Protocol::sendConnect (*handler.midiOutput, pause);
         ASSERT_TRUE (waitFor (handler.connectAck));
         EXPECT_FALSE (flag.load()) << surface.getNotes().joinIntoString ("\n");
     }
@@ -121,13 +125,13 @@ TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
     load (image);
     activate();
 
-    Protocol::sendConnect (*handler.midiOutput);
+    Protocol::sendConnect (*handler.midiOutput, pause);
     ASSERT_TRUE (waitFor (handler.connectAck));
 
-    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     ASSERT_TRUE (waitFor (handler.eraseAck));
 
-    Protocol::DataPacketSender sender (*handler.midiOutput);
+    Protocol::DataPacketSender sender (*handler.midiOutput, pause);
     const auto numPackets = Protocol::numDataPackets (handler.size);
 
     for (int block = 0; block < numPackets; ++block)
@@ -138,7 +142,7 @@ TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
     }
 
     handler.resetAck = false;
-    Protocol::sendReset (*handler.midiOutput, false);
+    Protocol::sendReset (*handler.midiOutput, false, pause);
     ASSERT_TRUE (waitFor (handler.resetAck));
 
     // The whole blocks as sent: the image, then zeros up to the end of its last block.
@@ -160,11 +164,11 @@ TEST_F (UpgradeAgainstVirtualSurface, AnEraseBeforeTheConnectIsNotAcknowledged)
     load (randomImage (1024, 1));
     activate();
 
-    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     expectNoAnswerBeforeTheNextConnect (handler.eraseAck);
 
     // After the connect, the same erase is taken.
-    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     EXPECT_TRUE (waitFor (handler.eraseAck));
 }
 
@@ -172,11 +176,11 @@ TEST_F (UpgradeAgainstVirtualSurface, AnEraseWithAnotherModelsEraseByteIsNotAckn
 {
     load (randomImage (1024, 2));
     activate();
-    Protocol::sendConnect (*handler.midiOutput);
+    Protocol::sendConnect (*handler.midiOutput, pause);
     ASSERT_TRUE (waitFor (handler.connectAck));
 
     ASSERT_EQ (Protocol::eraseByteFor (94), 0x71);
-    Protocol::sendErase (*handler.midiOutput, 94);
+    Protocol::sendErase (*handler.midiOutput, 94, pause);
     expectNoAnswerBeforeTheNextConnect (handler.eraseAck);
 }
 
@@ -184,15 +188,15 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketWithABadChecksumIsNotAcknowledg
 {
     load (randomImage (1024, 3));
     activate();
-    Protocol::sendConnect (*handler.midiOutput);
+    Protocol::sendConnect (*handler.midiOutput, pause);
     ASSERT_TRUE (waitFor (handler.connectAck));
-    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     ASSERT_TRUE (waitFor (handler.eraseAck));
 
     auto spoilt = dataPacket (0);
     spoilt[200] ^= 0x01;
 
-    Protocol::DataPacketSender sender (*handler.midiOutput);
+    Protocol::DataPacketSender sender (*handler.midiOutput, pause);
     handler.writeAck = false;
     sender.send (spoilt);
     expectNoAnswerBeforeTheNextConnect (handler.writeAck);
@@ -202,12 +206,12 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketOutOfTurnIsNotAcknowledged)
 {
     load (randomImage (1536, 4));
     activate();
-    Protocol::sendConnect (*handler.midiOutput);
+    Protocol::sendConnect (*handler.midiOutput, pause);
     ASSERT_TRUE (waitFor (handler.connectAck));
-    Protocol::sendErase (*handler.midiOutput, handler.pid);
+    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     ASSERT_TRUE (waitFor (handler.eraseAck));
 
-    Protocol::DataPacketSender sender (*handler.midiOutput);
+    Protocol::DataPacketSender sender (*handler.midiOutput, pause);
     handler.writeAck = false;
     sender.send (dataPacket (1));
     expectNoAnswerBeforeTheNextConnect (handler.writeAck);

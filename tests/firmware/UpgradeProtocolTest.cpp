@@ -41,7 +41,7 @@ class UpgradeProtocolTest : public ::testing::Test
 {
 protected:
     ProtocolRecording recording;
-    RecordedPauses pauses { recording };
+    const UpgradeProtocol::PauseFunction pause = recording.pause();
     RecordingOutput output { recording };
 
     Bytes sentPacketBytes()
@@ -57,31 +57,33 @@ protected:
 struct CommandCase
 {
     const char* name;
-    std::function<void (MidiOutputPort&)> send;
+    std::function<void (MidiOutputPort&, const UpgradeProtocol::PauseFunction&)> send;
     Bytes expected;
 };
 
 TEST_F (UpgradeProtocolTest, CommandPacketsCarryTheirBytesOneMessageEach)
 {
+    using Pause = UpgradeProtocol::PauseFunction;
+
     const CommandCase cases[] = {
-        { "connect", [] (MidiOutputPort& o) { UpgradeProtocol::sendConnect (o); },           commandPacket (0x7f, 0x00, 0x3a) },
-        { "erase 176", [] (MidiOutputPort& o) { UpgradeProtocol::sendErase (o, 176); },      commandPacket (0x00, 0x70, 0x2b) },
-        { "erase 94", [] (MidiOutputPort& o) { UpgradeProtocol::sendErase (o, 94); },        commandPacket (0x00, 0x71, 0x2c) },
+        { "connect",   [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendConnect (o, p); },   commandPacket (0x7f, 0x00, 0x3a) },
+        { "erase 176", [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendErase (o, 176, p); }, commandPacket (0x00, 0x70, 0x2b) },
+        { "erase 94",  [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendErase (o, 94, p); },  commandPacket (0x00, 0x71, 0x2c) },
         // The erase byte is written anew each time: 71 before does not stay.
-        { "erase 177 after 94", [] (MidiOutputPort& o) { UpgradeProtocol::sendErase (o, 177); }, commandPacket (0x00, 0x70, 0x2b) },
-        { "erase 2000", [] (MidiOutputPort& o) { UpgradeProtocol::sendErase (o, 2000); },    commandPacket (0x00, 0x70, 0x2b) },
-        { "erase -1", [] (MidiOutputPort& o) { UpgradeProtocol::sendErase (o, -1); },        commandPacket (0x00, 0x70, 0x2b) },
-        { "reset", [] (MidiOutputPort& o) { UpgradeProtocol::sendReset (o, false); },        commandPacket (0x02, 0x00, 0xbd) },
-        { "reset at close", [] (MidiOutputPort& o) { UpgradeProtocol::sendReset (o, true); }, commandPacket (0x02, 0x00, 0xbd) },
+        { "erase 177 after 94", [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendErase (o, 177, p); }, commandPacket (0x00, 0x70, 0x2b) },
+        { "erase 2000", [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendErase (o, 2000, p); },    commandPacket (0x00, 0x70, 0x2b) },
+        { "erase -1",   [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendErase (o, -1, p); },      commandPacket (0x00, 0x70, 0x2b) },
+        { "reset",      [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendReset (o, false, p); },   commandPacket (0x02, 0x00, 0xbd) },
+        { "reset at close", [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendReset (o, true, p); }, commandPacket (0x02, 0x00, 0xbd) },
         // The connect packet keeps 00 as its argument after an erase.
-        { "connect after erase", [] (MidiOutputPort& o) { UpgradeProtocol::sendConnect (o); }, commandPacket (0x7f, 0x00, 0x3a) },
+        { "connect after erase", [] (MidiOutputPort& o, const Pause& p) { UpgradeProtocol::sendConnect (o, p); }, commandPacket (0x7f, 0x00, 0x3a) },
     };
 
     for (auto& c : cases)
     {
         SCOPED_TRACE (c.name);
         recording.events.clear();
-        c.send (output);
+        c.send (output, pause);
 
         auto messages = recording.sentMessages();
         ASSERT_EQ (messages.size(), 17u);
@@ -106,7 +108,7 @@ TEST_F (UpgradeProtocolTest, TemplatesHoldThePacketsAndTheTransportTemplate)
     EXPECT_EQ (Bytes (midiWrite, midiWrite + 15), Bytes (writeHead.begin(), writeHead.begin() + 15));
     EXPECT_EQ (midiTemp[0], 0x9f);
 
-    UpgradeProtocol::sendErase (output, 130);
+    UpgradeProtocol::sendErase (output, 130, pause);
     EXPECT_EQ (Bytes (midiErase, midiErase + 17), commandPacket (0x00, 0x71, 0x2c));
 }
 
@@ -160,10 +162,10 @@ TEST_F (UpgradeProtocolTest, CommandPacketPacing)
     };
 
     const std::pair<std::function<void()>, std::string> cases[] = {
-        { [&] { UpgradeProtocol::sendConnect (output); },      repeat ("p1 m", 17) },
-        { [&] { UpgradeProtocol::sendErase (output, 176); },   repeat ("m p1", 17) + " p100" },
-        { [&] { UpgradeProtocol::sendReset (output, false); }, repeat ("p2 m", 17) },
-        { [&] { UpgradeProtocol::sendReset (output, true); },  repeat ("p2 m", 17) + " p10" },
+        { [&] { UpgradeProtocol::sendConnect (output, pause); },      repeat ("p1 m", 17) },
+        { [&] { UpgradeProtocol::sendErase (output, 176, pause); },   repeat ("m p1", 17) + " p100" },
+        { [&] { UpgradeProtocol::sendReset (output, false, pause); }, repeat ("p2 m", 17) },
+        { [&] { UpgradeProtocol::sendReset (output, true, pause); },  repeat ("p2 m", 17) + " p10" },
     };
 
     for (auto& [send, expected] : cases)
@@ -338,7 +340,7 @@ protected:
         _mac_major = macMajor;
         std::vector<char> image ((size_t) imageSize, 0x5a);
 
-        UpgradeProtocol::DataPacketSender sender (output);
+        UpgradeProtocol::DataPacketSender sender (output, pause);
 
         for (int block = 0; block < UpgradeProtocol::numDataPackets (imageSize); ++block)
             sender.send (UpgradeProtocol::makeDataPacket (image.data(), imageSize, block));
