@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "FakePorts.h"
+#include "RecordedTiming.h"
+#include "fenz_FirmwareGlobals.h"
+#include "fenz_MacVersion.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_Pause.h"
 #include "fenz_UpgradeProtocol.h"
+#include "fenz_UpgradeRun.h"
 #include "fenz_VirtualSurface.h"
 
 #include <chrono>
@@ -216,3 +220,123 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketOutOfTurnIsNotAcknowledged)
     sender.send (dataPacket (1));
     expectNoAnswerBeforeTheNextConnect (handler.writeAck);
 }
+
+//==============================================================================
+// The Upgrade run on its own, without a panel: the stages it shows, the pauses and slices it
+// takes through what it is given, and how each unanswered stage ends it.
+namespace
+{
+
+// Keeps what the run shows, in order: "progress k" and "status text".
+struct RecordingDisplay : public fenz::UpgradeRun::Display
+{
+    void setProgress (double k) override                   { shown.add ("progress " + juce::String (k)); }
+    void setStatusText (const juce::String& text) override  { shown.add ("status " + text); }
+
+    juce::StringArray shown;
+};
+
+class WholeRun : public UpgradeAgainstVirtualSurface
+{
+protected:
+    ~WholeRun() override  { fenz::_mac_major = 0; }
+
+    juce::String run()
+    {
+        return fenz::UpgradeRun::run (handler, display, time.pauseFunction(), time.slice());
+    }
+
+    bool flagsClear() const
+    {
+        return ! (handler.connectAck || handler.eraseAck || handler.writeAck || handler.resetAck);
+    }
+
+    RecordingDisplay display;
+    firmwaretest::RecordedTiming time;
+};
+
+} // namespace
+
+TEST_F (WholeRun, ShowsEachStageAndEveryBlock)
+{
+    const auto image = randomImage (3 * 512 + 7, 5);
+    load (image);
+    activate();
+
+    EXPECT_EQ (run(), "");
+
+    EXPECT_EQ (display.shown, juce::StringArray ({ "progress 0", "status Connecting...",
+                                                   "progress 1", "status Erasing...",
+                                                   "progress 2", "status Installing...",
+                                                   "progress 512", "progress 1024", "progress 1536", "progress 2048",
+                                                   "status Resetting..." }));
+    auto expected = image;
+    expected.resize (4 * 512, 0x00);
+    EXPECT_EQ (surface.getWrittenImage(), expected);
+    EXPECT_EQ (surface.getMode(), fenz::VirtualSurface::Mode::normal);
+    EXPECT_TRUE (flagsClear());
+}
+
+// A device that answers before the send returns, so that no wait but the data packets' needs a
+// slice: every pause of the protocol comes through the pause the run was given (here with the
+// macOS pacing), and every wait through its slices, one per data packet.
+TEST_F (WholeRun, PacesAndWaitsThroughWhatItIsGiven)
+{
+    load (randomImage (2 * 512, 6));
+    activate();
+    surface.setAnswerDelay (0);
+    fenz::_mac_major = fenz::MacVersion::catalina + 1;
+
+    EXPECT_EQ (run(), "");
+
+    using firmwaretest::repeated;
+    const auto connect = repeated ("p1", 17);
+    const auto erase = repeated ("p1", 17) + " p100";
+    const auto dataPacket = repeated ("p1", 265) + " s33";    // 1 ms before every second of 530 messages
+    const auto reset = repeated ("p2", 17);
+
+    EXPECT_EQ (time.pattern(), connect + " " + erase + " " + dataPacket + " " + dataPacket + " " + reset);
+}
+
+// Each stage that is not answered ends the run with its text after what the run had shown
+// so far, and leaves the flags clear.
+namespace
+{
+    struct UnansweredCase
+    {
+        const char* name;
+        void (*fault) (fenz::UpgradeFaults&);
+        const char* text;
+        const char* lastShown;
+    };
+
+    const UnansweredCase unansweredCases[] = {
+        { "Connect", [] (fenz::UpgradeFaults& f) { f.silentAtConnect = true; }, "Could not connect to hardware", "status Connecting..." },
+        { "Erase", [] (fenz::UpgradeFaults& f) { f.silentAtErase = true; }, "Could not erase existing firmware", "status Erasing..." },
+        { "Block1", [] (fenz::UpgradeFaults& f) { f.silentAtBlock = 1; }, "Could not write new firmware", "progress 512" },
+        { "Reset", [] (fenz::UpgradeFaults& f) { f.silentAtReset = true; },
+          "Your firmware has been upgraded! Power off your unit and wait for 5 seconds, "
+          "then turn back on for changes to take effect", "status Resetting..." },
+    };
+
+    class UnansweredStage : public WholeRun, public ::testing::WithParamInterface<UnansweredCase> {};
+}
+
+TEST_P (UnansweredStage, EndsTheRunWithItsText)
+{
+    const auto& c = GetParam();
+    fenz::UpgradeFaults faults;
+    c.fault (faults);
+    load (randomImage (3 * 512, 7));
+    activate();
+    surface.setUpgradeFaults (faults);
+
+    EXPECT_EQ (run(), c.text);
+
+    ASSERT_FALSE (display.shown.isEmpty());
+    EXPECT_EQ (display.shown[display.shown.size() - 1], c.lastShown);
+    EXPECT_TRUE (flagsClear());
+}
+
+INSTANTIATE_TEST_SUITE_P (Stages, UnansweredStage, ::testing::ValuesIn (unansweredCases),
+                          [] (const auto& i) { return std::string (i.param.name); });

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include "ProtocolRecorder.h"
+#include "RecordedTiming.h"
 #include "fenz_FirmwareGlobals.h"
 
 #include <climits>
@@ -151,21 +152,11 @@ TEST (Checksum, SumModulo256)
 // before each, and at close 10 ms after the last.
 TEST_F (UpgradeProtocolTest, CommandPacketPacing)
 {
-    auto repeat = [] (const std::string& unit, int times)
-    {
-        std::string s;
-
-        for (int i = 0; i < times; ++i)
-            s += (i ? " " : "") + unit;
-
-        return s;
-    };
-
     const std::pair<std::function<void()>, std::string> cases[] = {
-        { [&] { UpgradeProtocol::sendConnect (output, pause); },      repeat ("p1 m", 17) },
-        { [&] { UpgradeProtocol::sendErase (output, 176, pause); },   repeat ("m p1", 17) + " p100" },
-        { [&] { UpgradeProtocol::sendReset (output, false, pause); }, repeat ("p2 m", 17) },
-        { [&] { UpgradeProtocol::sendReset (output, true, pause); },  repeat ("p2 m", 17) + " p10" },
+        { [&] { UpgradeProtocol::sendConnect (output, pause); },      firmwaretest::repeated ("p1 m", 17) },
+        { [&] { UpgradeProtocol::sendErase (output, 176, pause); },   firmwaretest::repeated ("m p1", 17) + " p100" },
+        { [&] { UpgradeProtocol::sendReset (output, false, pause); }, firmwaretest::repeated ("p2 m", 17) },
+        { [&] { UpgradeProtocol::sendReset (output, true, pause); },  firmwaretest::repeated ("p2 m", 17) + " p10" },
     };
 
     for (auto& [send, expected] : cases)

@@ -135,6 +135,10 @@ TEST_F (UpgradeRun, LargestImageArrivesWhole)
     prepare (Model::tamrel, 63487);
     StepWatch watch (*panel);
 
+    // The one whole upgrade in these tests on the panel's own timing: every pause and every
+    // slice as the device meets them, end to end.
+    panel->timing = ownTiming;
+
     const auto box = upgrade();
 
     EXPECT_EQ (box.icon, juce::MessageBoxIconType::InfoIcon);
@@ -188,7 +192,13 @@ TEST_F (UpgradeRun, AnswerBeforeTheSendReturnsIsNotLost)
 
 //==============================================================================
 // Every silent stage of the device ends the run with its own text. The stages before the
-// failure did their work; nothing after it was sent.
+// failure did their work; nothing after it was sent. The run gives up after the stage's
+// slices of 33 ms: 180 for a command packet. The erase and the data packets share one count
+// of 179 slices, after which the packet that is waiting has one more and 30 further slices:
+// 210 from the erase packet on, however soon the packets before it were answered. The slices follow
+// the last pause of the stage's packet (the data packets take none without the macOS pacing,
+// so the last pause before their slices is the erase's 100 ms), and the box follows them
+// after 800 ms.
 namespace
 {
     struct SilentStage
@@ -197,6 +207,8 @@ namespace
         fenz::UpgradeFaults faults;
         const char* error;
         size_t blocksWritten;
+        const char* lastPauseBefore;
+        int slices;
     };
 
     fenz::UpgradeFaults withFaults (void (*change) (fenz::UpgradeFaults&))
@@ -207,11 +219,14 @@ namespace
     }
 
     const SilentStage silentStages[] = {
-        { "NoConnectAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtConnect = true; }), "Could not connect to hardware", 0 },
+        { "NoConnectAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtConnect = true; }), "Could not connect to hardware", 0,
+          "p1", 180 },
         { "ConnectAnsweredWithAnotherCode", withFaults ([] (fenz::UpgradeFaults& f) { f.wrongCodeAt = fenz::UpgradeFaults::Stage::connect; }),
-          "Could not connect to hardware", 0 },
-        { "NoEraseAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtErase = true; }), "Could not erase existing firmware", 0 },
-        { "Block2NotAnswered", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtBlock = 2; }), "Could not write new firmware", 3 },
+          "Could not connect to hardware", 0, "p1", 180 },
+        { "NoEraseAnswer", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtErase = true; }), "Could not erase existing firmware", 0,
+          "p100", 180 },
+        { "Block2NotAnswered", withFaults ([] (fenz::UpgradeFaults& f) { f.silentAtBlock = 2; }), "Could not write new firmware", 3,
+          "p100", 210 },
     };
 
     struct SilentDevice : public UpgradeRun,
@@ -225,15 +240,15 @@ TEST_P (SilentDevice, EndsTheRunWithTheStagesText)
     surface->setUpgradeFaults (c.faults);
     StepWatch watch (*panel);
 
-    const auto start = Clock::now();
     const auto box = upgrade();
 
     EXPECT_EQ (box.icon, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (box.title, "Firmware Upgrade Error");
     EXPECT_EQ (box.text, c.error);
     EXPECT_FALSE (box.portsOpen);
-    // 180 slices of 33 ms, give or take the clock's millisecond, before giving up.
-    EXPECT_GE (box.at - start, std::chrono::milliseconds (180 * 32 + 800));
+    ASSERT_GE (box.timeAt, (size_t) c.slices + 2);
+    EXPECT_EQ (time.pattern (box.timeAt - (size_t) c.slices - 2, box.timeAt),
+               c.lastPauseBefore + (" " + repeated ("s33", c.slices)) + " p800");
     EXPECT_FALSE (watch.sawStep (4));
     EXPECT_EQ (surface->getWrittenImage().size(), c.blocksWritten * 512);
     expectStartedOver();
@@ -287,14 +302,64 @@ TEST_F (UpgradeRun, DeviceVanishingDuringTheWrite)
 }
 
 //==============================================================================
+// After the run the step takes pauses of its own (the packet senders' are of 100 ms and less):
+// 800 ms with the ports closed before the box; after a success 600 ms before step 4 is shown;
+// 300 ms before the panel goes back to Connect, and 600 ms before the names are cleared.
+TEST_F (UpgradeRun, EndsWithItsPausesAroundTheBox)
+{
+    struct Case { const char* what; bool resetAnswered; juce::StringArray moments; };
+
+    const Case cases[] = {
+        { "success", true, { "800 ms: step 3, 0 boxes, ports closed, names kept, Resetting...",
+                             "600 ms: step 3, 1 boxes, ports closed, names kept, Firmware Upgrade",
+                             "300 ms: step 4, 1 boxes, ports closed, names kept, Firmware Upgrade",
+                             "600 ms: step -1, 1 boxes, ports closed, names kept, Firmware Upgrade" } },
+        { "unanswered reset", false, { "800 ms: step 3, 0 boxes, ports closed, names kept, Resetting...",
+                                       "300 ms: step 3, 1 boxes, ports closed, names kept, Firmware Upgrade",
+                                       "600 ms: step -1, 1 boxes, ports closed, names kept, Firmware Upgrade" } },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        fenz::UpgradeFaults faults;
+        faults.silentAtReset = ! c.resetAnswered;
+        prepare (Model::tamrel, 2 * 512, faults);
+
+        juce::StringArray moments;
+        time.onEvent = [this, &moments] (const RecordedTiming::Event& e)
+        {
+            if (e.kind != RecordedTiming::Event::pause || e.milliseconds <= 100)
+                return;
+
+            const auto state = stateOf (*panel);
+            const bool open = panel->handler->midiInput != nullptr || panel->handler->midiOutput != nullptr;
+            const bool named = state.normalName.isNotEmpty() && state.upgradeName.isNotEmpty();
+            moments.add (juce::String (e.milliseconds) + " ms: step " + juce::String (state.step) + ", "
+                         + juce::String ((int) boxes.size()) + " boxes, ports " + (open ? "open" : "closed")
+                         + ", names " + (named ? "kept" : "cleared") + ", " + state.status);
+        };
+
+        upgrade();
+
+        EXPECT_EQ (moments, c.moments);
+        EXPECT_EQ (time.pattern (time.events.size() - (size_t) c.moments.size()),
+                   c.resetAnswered ? "p800 p600 p300 p600" : "p800 p300 p600") << "nothing after the last of them";
+        expectStartedOver();
+        TearDown();
+    }
+}
+
+//==============================================================================
 // A close asked for during the run does not cut it short: the device is written whole, and
 // the panel is still there for the run's last box.
 TEST_F (UpgradeRun, CloseRequestWaitsForTheRun)
 {
     prepare (Model::tamrel, 8 * 512);
 
+    // Delivered by the run's first slice of the message loop.
     bool answered = true;
-    juce::Timer::callAfterDelay (200, [this, &answered] { answered = panel->requestClose(); });
+    juce::MessageManager::callAsync ([this, &answered] { answered = panel->requestClose(); });
 
     const auto box = upgrade();
 
@@ -390,8 +455,9 @@ TEST_F (UpgradeRun, QuitWithNoStepRunningIsNotHeld)
 
 // Even a quit that did reach the framework at block 30 does not cut the run short: once its
 // message has arrived the message loop returns at once, but every slice still takes its
-// time, so the device is written whole and reset. The quit ends the message loop for good, so
-// the case runs in a process of its own.
+// time, so the device is written whole and reset. The slices are the panel's real ones here;
+// the pauses are not what the case is about. The quit ends the message loop for good, so the
+// case runs in a process of its own.
 TEST_F (UpgradeRun, QuitThatReachedTheFrameworkDoesNotCutTheRunShort)
 {
     GTEST_FLAG_SET (death_test_style, "threadsafe");
@@ -399,6 +465,7 @@ TEST_F (UpgradeRun, QuitThatReachedTheFrameworkDoesNotCutTheRunShort)
     EXPECT_EXIT (
         {
             prepare (Model::tamrel, 63487);
+            panel->timing.runMessageLoop = ownTiming.runMessageLoop;
             AtBlock atBlock30 (*surface, 30, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
 
             const auto box = upgrade();

@@ -44,17 +44,30 @@ namespace
 }
 
 //==============================================================================
-// With no MIDI input at all, Connect waits five times 1 s, numbering the waits in the title,
-// and then shows the (empty) chooser; cancelling it gives the plain title back.
+// With no MIDI input at all, Connect waits five times 1 s (in pauses of 10 ms), numbering the
+// waits in the title, and then shows the (empty) chooser; cancelling it gives the plain title
+// back.
 TEST_F (UpgradeSteps, ConnectWaitsFiveTimesForAnInput)
 {
     makePanel();
     willChoose (std::nullopt);
 
-    const auto start = Clock::now();
+    std::vector<int> titlesBeforePause;
+    time.onEvent = [this, &titlesBeforePause] (const RecordedTiming::Event&) { titlesBeforePause.push_back (titles.size()); };
+
     press (panel->connectStepButton);
 
-    EXPECT_GE (Clock::now() - start, std::chrono::seconds (5));
+    EXPECT_EQ (time.pauses(), std::vector<int> (500, 10));
+    EXPECT_EQ (time.numLoopRuns(), 0);
+
+    // The title counts the seconds waited so far: (1) once the first 100 pauses are over.
+    const std::pair<size_t, int> titlesAt[] = { { 0, 0 }, { 99, 0 }, { 100, 1 }, { 199, 1 }, { 200, 2 },
+                                                { 399, 3 }, { 400, 4 }, { 499, 4 } };
+    ASSERT_EQ (titlesBeforePause.size(), 500u);
+
+    for (const auto& [pause, numTitles] : titlesAt)
+        EXPECT_EQ (titlesBeforePause[pause], numTitles) << "before pause " << pause;
+
     EXPECT_EQ (titles, juce::StringArray ({ "Firmware Upgrade: (1)", "Firmware Upgrade: (2)", "Firmware Upgrade: (3)",
                                             "Firmware Upgrade: (4)", "Firmware Upgrade: (5)", "Firmware Upgrade" }));
     ASSERT_EQ (choosers.size(), 1u);
@@ -79,6 +92,7 @@ TEST_F (UpgradeSteps, ConnectGivesUpWaitingWhenAskedToClose)
     press (panel->connectStepButton);
 
     EXPECT_FALSE (mayClose) << "the panel may not go while Connect runs";
+    EXPECT_TRUE (time.events.empty()) << "a wait after the request";
     EXPECT_TRUE (titles.isEmpty());
     EXPECT_TRUE (choosers.empty());
     EXPECT_FALSE (panel->isStepRunning());
@@ -179,10 +193,20 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
     ports.outputs = { "varn tamrel virtual", "Varn Tamrel Virtual 2", "Varn Tamrel Virtual", "Varn Tamrel Virtual" };
     connectTo ("Varn Tamrel Virtual");
 
-    const auto start = Clock::now();
+    int openDuringThePause = -1;
+    size_t sentBeforeThePause = 0;
+    time.events.clear();
+    time.onEvent = [&] (const RecordedTiming::Event&)
+    {
+        openDuringThePause = ports.liveOutputs;
+        sentBeforeThePause = ports.sent.size();
+    };
+
     press (panel->eraseStepButton);
 
-    EXPECT_GE (Clock::now() - start, std::chrono::milliseconds (1300));
+    EXPECT_EQ (time.pattern(), "p1300");
+    EXPECT_EQ (openDuringThePause, 1) << "the output is closed only after the pause";
+    EXPECT_EQ (sentBeforeThePause, 2u) << "the pause comes after the request";
     EXPECT_EQ (ports.openedOutputs, juce::StringArray ({ "Varn Tamrel Virtual" }));
     EXPECT_EQ (ports.liveOutputs, 0) << "the output is closed again";
 
@@ -414,7 +438,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         panel->getHandler().openProgram (*c.image);
         panel->updateProgress (3);
 
-        const auto start = Clock::now();
+        const auto timeBefore = time.events.size();
         press (panel->upgradeStepButton);
 
         EXPECT_TRUE (ports.sentTo (upgradePort).empty()) << "a packet reached the device";
@@ -422,7 +446,8 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
         EXPECT_EQ (boxes[0].title, "Firmware Upgrade Error");
         EXPECT_EQ (boxes[0].text, c.error);
-        EXPECT_GE (boxes[0].at - start, std::chrono::milliseconds (800));
+        EXPECT_EQ (time.pattern (timeBefore, boxes[0].timeAt), "p800") << "the 800 ms pause, and nothing else, before the box";
+        EXPECT_EQ (time.pattern (timeBefore), "p800 p300 p600");
         EXPECT_FALSE (boxes[0].portsOpen);
         EXPECT_EQ (boxes[0].state.status, "Firmware Upgrade");
         EXPECT_EQ (boxes[0].state.enabled, (std::array<bool, 5> {})) << "every step button is off during the run";

@@ -3,20 +3,18 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "RecordedTiming.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgraderChoosers.h"
 
 #include <array>
-#include <chrono>
 #include <deque>
 #include <optional>
 #include <vector>
 
 namespace firmwaretest
 {
-
-using Clock = std::chrono::steady_clock;
 
 // What the panel showed at one moment: its step state, which step buttons took clicks, the
 // status line and the two device names.
@@ -50,6 +48,7 @@ inline std::array<bool, 5> enabledAt (int step)
 // A panel in a dialog window of its own (so that its titles have somewhere to go) whose boxes
 // and choosers are answered by the test: each chooser takes the next queued answer, a name to
 // confirm or nothing to cancel; every box is recorded with the panel's state at that moment.
+// Its pauses and runs of the message loop are recorded in time, and not sat through.
 struct UpgraderFixture : public ::testing::Test,
                          private juce::ComponentListener
 {
@@ -58,7 +57,7 @@ struct UpgraderFixture : public ::testing::Test,
         juce::MessageBoxIconType icon;
         juce::String title, text;
         PanelState state;
-        Clock::time_point at;
+        size_t timeAt = 0;          // how many of time's events came before the box
         bool portsOpen = false;
     };
 
@@ -77,6 +76,8 @@ struct UpgraderFixture : public ::testing::Test,
 
     void TearDown() override
     {
+        time.onEvent = nullptr;   // it may reach into the case, which is over
+
         if (window != nullptr)
             window->removeComponentListener (this);
 
@@ -88,6 +89,9 @@ struct UpgraderFixture : public ::testing::Test,
     void makePanel (int productId = 176)
     {
         panel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId);
+        ownTiming = panel->timing;
+        time.events.clear();
+        panel->timing = time.timing();
 
         window = std::make_unique<Window>();
         window->setContentNonOwned (panel.get(), true);
@@ -115,7 +119,7 @@ struct UpgraderFixture : public ::testing::Test,
         {
             const bool open = panel->handler != nullptr
                                && (panel->handler->midiInput != nullptr || panel->handler->midiOutput != nullptr);
-            boxes.push_back ({ icon, title, text, stateOf (*panel), Clock::now(), open });
+            boxes.push_back ({ icon, title, text, stateOf (*panel), time.events.size(), open });
         };
 
         panel->dialogs.showMessageBoxAsync = panel->dialogs.showMessageBox;
@@ -143,6 +147,8 @@ struct UpgraderFixture : public ::testing::Test,
         void closeButtonPressed() override  { setVisible (false); }
     };
 
+    RecordedTiming time;   // before the panel, whose close-time reset still pauses through it
+    fenz::FirmwareUpgradeComponent::Timing ownTiming;   // the panel's own, real timing
     std::unique_ptr<fenz::FirmwareUpgradeComponent> panel;
     std::unique_ptr<juce::DialogWindow> window;
     std::deque<std::optional<juce::String>> answers;
