@@ -121,11 +121,22 @@ protected:
 } // namespace
 
 //==============================================================================
-class WholeImage : public UpgradeAgainstVirtualSurface, public ::testing::WithParamInterface<size_t> {};
+namespace
+{
+    struct ImageSize
+    {
+        size_t bytes;
+        int blocks;    // the blocks it takes on the device, the last one filled up with zeros
+    };
+
+    void PrintTo (const ImageSize& s, std::ostream* out)  { *out << s.bytes << " bytes"; }
+
+    class WholeImage : public UpgradeAgainstVirtualSurface, public ::testing::WithParamInterface<ImageSize> {};
+}
 
 TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
 {
-    const auto image = randomImage (GetParam(), (unsigned) GetParam());
+    const auto image = randomImage (GetParam().bytes, (unsigned) GetParam().bytes);
     load (image);
     activate();
 
@@ -150,8 +161,9 @@ TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
     ASSERT_TRUE (waitFor (handler.resetAck));
 
     // The whole blocks as sent: the image, then zeros up to the end of its last block.
+    ASSERT_EQ (numPackets, GetParam().blocks);
     auto expected = image;
-    expected.resize ((size_t) numPackets * 512, 0x00);
+    expected.resize ((size_t) GetParam().blocks * 512, 0x00);
     EXPECT_EQ (surface.getWrittenImage(), expected);
 
     EXPECT_EQ (surface.getMode(), fenz::VirtualSurface::Mode::normal);
@@ -160,7 +172,8 @@ TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
     EXPECT_FALSE (surface.getNotes().joinIntoString ("\n").contains ("refused"));
 }
 
-INSTANTIATE_TEST_SUITE_P (Sizes, WholeImage, ::testing::Values (512, 513, 1300, 63487));
+INSTANTIATE_TEST_SUITE_P (Sizes, WholeImage, ::testing::Values (ImageSize { 512, 1 }, ImageSize { 513, 2 },
+                                                                ImageSize { 1300, 3 }, ImageSize { 63487, 124 }));
 
 //==============================================================================
 TEST_F (UpgradeAgainstVirtualSurface, AnEraseBeforeTheConnectIsNotAcknowledged)

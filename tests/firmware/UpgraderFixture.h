@@ -34,15 +34,20 @@ inline PanelState stateOf (const fenz::FirmwareUpgradeComponent& p)
              p.statusLabel.getText(), p.normalDeviceName, p.upgradeDeviceName };
 }
 
-// The enabled step buttons of each step state, Connect first.
+// The enabled step buttons of each step state, Connect first: at the start Connect only, then
+// one more with each step, Select Version at step 2 and all five from step 3 on.
 inline std::array<bool, 5> enabledAt (int step)
 {
-    std::array<bool, 5> e {};
-
-    for (int k = 0; k < 5; ++k)
-        e[(size_t) k] = step + 2 > k;
-
-    return e;
+    switch (step)
+    {
+        case -1:  return { true, false, false, false, false };
+        case 0:   return { true, true,  false, false, false };
+        case 1:   return { true, true,  true,  false, false };
+        case 2:   return { true, true,  true,  true,  false };
+        case 3:
+        case 4:   return { true, true,  true,  true,  true  };
+        default:  ADD_FAILURE() << "no step state " << step;  return {};
+    }
 }
 
 // A panel in a dialog window of its own (so that its titles have somewhere to go) whose boxes
