@@ -12,13 +12,6 @@ namespace fenz
 // Step 4: the firmware image for the Upgrade step, from the server's list or from a local file.
 namespace
 {
-    // The probe's time-out: the longest wait for an answer to the probe or to the list's read.
-    constexpr int probeTimeOutMs = 4000;
-
-    // The whole of the probe, or of the list's read, redirects and all: a server that trickles
-    // its list must not hold the step for ever either.
-    constexpr int listTimeLimitMs = 12000;
-
     // Real lists are a few kilobytes.
     constexpr juce::int64 maxListBytes = 1024 * 1024;
 
@@ -59,7 +52,11 @@ namespace
 
         // The probe: is the server there at all, and does it serve the list? Its answer's
         // status is all that counts.
-        const auto probe = fetch (panel, address, { probeTimeOutMs, listTimeLimitMs, 0 }, nullptr, listThreadName);
+        // The list's answers are small and the step waits on them before it can show anything:
+        // they are looked at more often than the download's.
+        constexpr int listSliceMs = 8;
+        const HttpFetch::Limits probeLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, 0, listSliceMs };
+        const auto probe = fetch (panel, address, probeLimits, nullptr, listThreadName);
 
         if (probe == HttpFetch::End::abandoned)
             return {};
@@ -71,7 +68,8 @@ namespace
         // answers the probe and then stalls must not hold the step for ever. A list over the
         // cap, or one the parser could not take safely, reads as no list at all.
         juce::MemoryOutputStream body;
-        const auto read = fetch (panel, address, { probeTimeOutMs, listTimeLimitMs, maxListBytes }, &body, listThreadName);
+        const HttpFetch::Limits readLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, maxListBytes, listSliceMs };
+        const auto read = fetch (panel, address, readLimits, &body, listThreadName);
 
         if (read == HttpFetch::End::abandoned)
             return {};

@@ -116,6 +116,12 @@ public:
     // Takes the keyboard focus for the panel when it is on the screen.
     void regainKeyboardFocus();
 
+    // Step 4's list: the probe's time-out, the longest wait for the server's answer to the probe
+    // or to the list's read, and the longest either may take in all, redirects and all, so that
+    // a server that trickles its list does not hold the step for ever either.
+    int listAnswerLimitMs = 4000;
+    int listTimeLimitMs = 12000;
+
     // How long step 4's firmware download may go without new data before it is given up as
     // failed: the longest wait for the server's answer, and then for each further piece of
     // HttpFetch::readBytes bytes.

@@ -11,8 +11,6 @@ namespace fenz
 
 namespace
 {
-    constexpr int pollSliceMs = 32;
-
     bool isSuccessStatus (int status) noexcept     { return status >= 200 && status <= 299; }
     bool isRedirectStatus (int status) noexcept    { return status >= 300 && status <= 399; }
 
@@ -197,7 +195,7 @@ HttpFetch::End HttpFetch::get (const juce::String& address, const Limits& limits
             break;
         }
 
-        runMessageLoopFor (pollSliceMs);
+        runMessageLoopFor (limits.sliceMs);
 
         if (abandon != nullptr && abandon())
         {

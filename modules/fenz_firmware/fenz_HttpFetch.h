@@ -27,6 +27,7 @@ struct HttpFetch
         int quietMs;            // the longest wait for an answer's head, or for more of its body
         int totalMs;            // the whole fetch, every redirect and the body included
         juce::int64 maxBytes;   // the largest body taken; one that brings or announces more fails
+        int sliceMs = 32;       // how long the message loop runs between two looks at the fetch
     };
 
     enum class End

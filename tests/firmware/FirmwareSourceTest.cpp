@@ -368,7 +368,12 @@ TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
     const auto& fault = GetParam();
     fault.setUp (server);
 
-    makePanel (fault.product).doStep4();
+    // The list's deadlines are shorter than the panel's own, and still shorter than every stall
+    // of the server's in the table.
+    auto& p = makePanel (fault.product);
+    p.listAnswerLimitMs = 600;
+    p.listTimeLimitMs = 1500;
+    p.doStep4();
 
     EXPECT_EQ (events, juce::StringArray ({ "async box Firmware Upgrade", "file chooser" }));
     ASSERT_EQ (boxes.size(), 1u);
@@ -435,7 +440,7 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
 
     auto& p = makePanel (176);
     p.downloadStallLimitMs = 500;
-    p.downloadTimeLimitMs = 2000;
+    p.downloadTimeLimitMs = 1200;
 
     TemporaryFolderWatch watch;
     p.doStep4();
@@ -648,6 +653,14 @@ TEST_F (Step4, QuitDuringTheDownloadEndsItAndFollows)
 
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_TRUE (quit);
+}
+
+// The probe's time-out is 4 s, and neither the probe nor the list's read takes more than 12 s.
+TEST (Step4Defaults, ListLimitsAreFourAndTwelveSeconds)
+{
+    const fenz::FirmwareUpgradeComponent panel (176);
+    EXPECT_EQ (panel.listAnswerLimitMs, 4000);
+    EXPECT_EQ (panel.listTimeLimitMs, 12000);
 }
 
 TEST (Step4Defaults, DownloadStallLimitIsTwentySeconds)
