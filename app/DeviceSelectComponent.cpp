@@ -17,22 +17,11 @@ bool validDeviceName (const juce::String& name)
 
 juce::StringArray listedDeviceNames()
 {
-    auto names = fenz::MidiPorts::getOutputNames();
-
-    // Some systems report one port more than once; letter case still tells ports apart.
-    names.removeDuplicates (false);
-
     juce::StringArray listed;
 
-    for (const auto& name : names)
-    {
-        // An empty text also "contains only" blanks.
-        if (name.containsOnly (" \t\n\v\f\r"))
-            continue;
-
+    for (const auto& name : fenz::MidiPorts::getDistinctOutputNames())
         if (validDeviceName (name))
             listed.add (name);
-    }
 
     return listed;
 }

@@ -13,8 +13,8 @@ namespace DeviceSelectHelper
         "fenz" and "midi", each in any letter case. The name is tested as it is, untrimmed. */
     bool validDeviceName (const juce::String& name);
 
-    /** The MIDI output names as the system reports them, each exact name once (the first one
-        stays), without empty or blank names, and only those that pass validDeviceName. */
+    /** The port layer's distinct MIDI output names (in the system's order, each exact name
+        once, no blank ones) that pass validDeviceName. */
     juce::StringArray listedDeviceNames();
 }
 

@@ -178,6 +178,20 @@ juce::StringArray combinedNames (Direction direction)
     return names;
 }
 
+juce::StringArray distinctNames (juce::StringArray names)
+{
+    // Some systems report one port more than once; letter case still tells ports apart.
+    names.removeDuplicates (false);
+
+    // A nameless port cannot be told from another or shown in a box. An empty text also
+    // "contains only" white space.
+    for (int i = names.size(); --i >= 0;)
+        if (names[i].containsOnly (" \t\n\v\f\r"))
+            names.remove (i);
+
+    return names;
+}
+
 // Finds the provider that holds the given position of the combined list and calls open with
 // that provider's own index. The list stays locked while the port opens, so that a provider
 // cannot be removed in the middle of opening one of its ports.
@@ -242,6 +256,9 @@ namespace MidiPorts
 {
     juce::StringArray getOutputNames()  { return combinedNames (Direction::output); }
     juce::StringArray getInputNames()   { return combinedNames (Direction::input); }
+
+    juce::StringArray getDistinctOutputNames()  { return distinctNames (getOutputNames()); }
+    juce::StringArray getDistinctInputNames()   { return distinctNames (getInputNames()); }
 
     std::unique_ptr<MidiOutputPort> openOutput (int index)
     {

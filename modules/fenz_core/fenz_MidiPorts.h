@@ -59,6 +59,12 @@ namespace MidiPorts
 {
     juce::StringArray getOutputNames();
     juce::StringArray getInputNames();
+
+    /** The output (or input) names in the list's order, each exact name once (the first one
+        stays), without empty or blank names: the names to offer a user, not positions to open. */
+    juce::StringArray getDistinctOutputNames();
+    juce::StringArray getDistinctInputNames();
+
     std::unique_ptr<MidiOutputPort> openOutput (int index);
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback);
 

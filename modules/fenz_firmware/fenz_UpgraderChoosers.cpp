@@ -34,18 +34,7 @@ namespace
 
 juce::StringArray DeviceHelpers::getDeviceNames (bool outputs)
 {
-    auto names = outputs ? MidiPorts::getOutputNames() : MidiPorts::getInputNames();
-
-    // Some systems report one port more than once; letter case still tells ports apart.
-    names.removeDuplicates (false);
-
-    // A nameless port cannot be told from another or shown in a box. An empty text also
-    // "contains only" white space.
-    for (int i = names.size(); --i >= 0;)
-        if (names[i].containsOnly (" \t\n\v\f\r"))
-            names.remove (i);
-
-    return names;
+    return outputs ? MidiPorts::getDistinctOutputNames() : MidiPorts::getDistinctInputNames();
 }
 
 //==============================================================================

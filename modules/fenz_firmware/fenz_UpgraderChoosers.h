@@ -7,8 +7,8 @@ namespace fenz
 
 namespace DeviceHelpers
 {
-    // The MIDI output (true) or input (false) port names in the system's order, each exact
-    // name once (the first stays), without empty or blank names.
+    // The port layer's distinct MIDI output (true) or input (false) names: in the system's
+    // order, each exact name once (the first stays), without empty or blank names.
     juce::StringArray getDeviceNames (bool outputs);
 }
 

@@ -228,6 +228,53 @@ TEST_F (MidiPortsTest, ClearingTheReplacementRestoresTheSystemsOwnDevices)
     EXPECT_EQ (system.numOpens, 0);
 }
 
+// What a chooser offers: the names in the list's order, each exact name once, no blank ones.
+TEST_F (MidiPortsTest, DistinctNamesKeepTheListsOrderWithEachExactNameOnceAndNoBlanks)
+{
+    const struct { const char* what; juce::StringArray ports; std::vector<juce::String> expected; } cases[] {
+        { "the usual mix",        { "A", "A", "a", "", "   " },                         { "A", "a" } },
+        { "first of equals stays", { "B", "A", "B", "C", "A", "B" },                   { "B", "A", "C" } },
+        { "every white-space kind", { " ", "\t", "\n", "\v", "\f", "\r", " \t\n\v\f\r", "X" }, { "X" } },
+        { "blank duplicates",     { "", "", " ", " ", "Y", "" },                       { "Y" } },
+        { "names are not trimmed", { " A", "A", "A ", " A", "A\t" },                   { " A", "A", "A ", "A\t" } },
+        { "inner blanks stay",    { "Port 1", "Port\t2", "Port 1" },                   { "Port 1", "Port\t2" } },
+        { "only blanks",          { "", " ", "\r\n" },                                 {} },
+        { "no ports",             {},                                                  {} },
+    };
+
+    // Only the system provider's ports here.
+    MidiPorts::removeProvider (&first);
+    MidiPorts::removeProvider (&second);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+
+        // Outputs and inputs are separate lists: each direction must read its own.
+        system.outputs = c.ports;
+        system.inputs = { "input only" };
+        EXPECT_THAT (toVector (MidiPorts::getDistinctOutputNames()), ::testing::ElementsAreArray (c.expected));
+
+        system.inputs = c.ports;
+        system.outputs = { "output only" };
+        EXPECT_THAT (toVector (MidiPorts::getDistinctInputNames()), ::testing::ElementsAreArray (c.expected));
+    }
+}
+
+// The virtual surface and real hardware are offered the same way: an added provider's names
+// follow the system's, and a name it shares with them is offered once.
+TEST_F (MidiPortsTest, DistinctNamesIncludeAddedProvidersBehindTheSystemsAndDropTheirDuplicates)
+{
+    MidiPorts::removeProvider (&second);
+    first.inputs = { "Sim In", "Hardware In" };
+    first.outputs = { "Sim Out" };
+    system.inputs = { "Hardware In", " " };
+    system.outputs = { "Hardware Out" };
+
+    EXPECT_THAT (toVector (MidiPorts::getDistinctInputNames()), ElementsAre ("Hardware In", "Sim In"));
+    EXPECT_THAT (toVector (MidiPorts::getDistinctOutputNames()), ElementsAre ("Hardware Out", "Sim Out"));
+}
+
 // An output's identifier opens that port or none: never a port that has taken its place in
 // the list, nor an equally named port of another provider.
 TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
