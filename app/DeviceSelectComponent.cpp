@@ -1,5 +1,6 @@
 #include "DeviceSelectComponent.h"
 
+#include "fenz_ChooserFrame.h"
 #include "fenz_MidiPorts.h"
 
 juce::String g_lastSelectedDevice;
@@ -30,13 +31,7 @@ juce::StringArray listedDeviceNames()
 
 DeviceSelectComponent::DeviceSelectComponent()
 {
-    setName ("DeviceSelectComponent");
-
-    connectButton.setButtonText ("Connect");
-    addAndMakeVisible (connectButton);
-    cancelButton.setButtonText ("Cancel");
-    addAndMakeVisible (cancelButton);
-    addAndMakeVisible (portList);
+    fenz::ChooserFrame::addParts (*this, connectButton, "Connect", cancelButton, portList);
 
     const auto names = DeviceSelectHelper::listedDeviceNames();
 
@@ -54,7 +49,7 @@ DeviceSelectComponent::DeviceSelectComponent()
     cancelButton.addListener (this);
     portList.addListener (this);
 
-    setSize (300, 200);
+    setSize (fenz::ChooserFrame::width, fenz::ChooserFrame::height);
 }
 
 DeviceSelectComponent::~DeviceSelectComponent() = default;
@@ -66,19 +61,11 @@ void DeviceSelectComponent::paint (juce::Graphics&)
 
 void DeviceSelectComponent::resized()
 {
-    const auto w = getWidth();
-    const auto h = getHeight();
-
-    portList.setBounds (8, h / 2 - 24, w - 16, 24);
-
-    const auto cw = juce::jmin (w, 100);
-    const auto ch = juce::jmin (h, 30);
-    cancelButton.setBounds (w - cw - 10, h - ch - 10, cw, ch);
-
-    const auto kw = juce::jmin (w - cw, 100);
-    connectButton.setBounds (w - cw - kw - 10, h - ch - 10, kw, ch);
+    fenz::ChooserFrame::layOut (*this, portList, connectButton, cancelButton);
 }
 
+// The editor's own answers, unlike the upgrader's choosers': Connect takes the shown name even
+// where it cannot end the run, and ends it only with a surface's name.
 void DeviceSelectComponent::buttonClicked (juce::Button* button)
 {
     if (button == &cancelButton)

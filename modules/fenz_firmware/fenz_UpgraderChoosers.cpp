@@ -1,5 +1,6 @@
 #include "fenz_UpgraderChoosers.h"
 
+#include "fenz_ChooserFrame.h"
 #include "fenz_MidiPorts.h"
 #include "fenz_Pause.h"
 
@@ -8,27 +9,28 @@ namespace fenz
 
 namespace
 {
-    // The upgrader's choosers sit in dialogs of their callers; their answers go to that dialog.
-    juce::DialogWindow* enclosingDialog (juce::Component& c)
+    // The upgrader's choosers answer the dialog of their caller that they sit in: OK ends its
+    // run with 1, Cancel closes it as its close button does, after waiting as long as the
+    // chooser asks. Outside a dialog there is no one to answer, and a click does nothing.
+    void answerDialog (juce::Component& chooser, juce::Button* clicked, juce::Button& ok, juce::Button& cancel,
+                       int millisecondsBeforeCancelling)
     {
-        return c.findParentComponentOfClass<juce::DialogWindow>();
-    }
+        auto* dialog = chooser.findParentComponentOfClass<juce::DialogWindow>();
 
-    // Both choosers place their box and buttons alike: the box across the middle, OK directly
-    // left of Cancel in the bottom right corner, each button as wide as the space allows.
-    void layOut (juce::Component& c, juce::ComboBox& box, juce::Button& ok, juce::Button& cancel)
-    {
-        const auto w = c.getWidth();
-        const auto h = c.getHeight();
+        if (dialog == nullptr)
+            return;
 
-        box.setBounds (8, h / 2 - 24, w - 16, 24);
+        if (clicked == &cancel)
+        {
+            if (millisecondsBeforeCancelling > 0)
+                pauseMilliseconds (millisecondsBeforeCancelling);
 
-        const auto cancelWidth = juce::jmin (w, 100);
-        const auto buttonHeight = juce::jmin (h, 30);
-        cancel.setBounds (w - cancelWidth - 10, h - buttonHeight - 10, cancelWidth, buttonHeight);
-
-        const auto okWidth = juce::jmin (w - cancelWidth, 100);
-        ok.setBounds (w - cancelWidth - okWidth - 10, h - buttonHeight - 10, okWidth, buttonHeight);
+            dialog->closeButtonPressed();
+        }
+        else if (clicked == &ok)
+        {
+            dialog->exitModalState (1);
+        }
     }
 }
 
@@ -40,13 +42,7 @@ juce::StringArray DeviceHelpers::getDeviceNames (bool outputs)
 //==============================================================================
 DeviceSelectComponent::DeviceSelectComponent()
 {
-    setName ("DeviceSelectComponent");
-
-    addAndMakeVisible (okButton);
-    okButton.setButtonText ("OK");
-    addAndMakeVisible (cancelButton);
-    cancelButton.setButtonText ("Cancel");
-    addAndMakeVisible (comboBox);
+    ChooserFrame::addParts (*this, okButton, "OK", cancelButton, comboBox);
 
     const auto names = DeviceHelpers::getDeviceNames (false);
 
@@ -61,7 +57,7 @@ DeviceSelectComponent::DeviceSelectComponent()
     cancelButton.addListener (this);
     comboBox.addListener (this);
 
-    setSize (300, 200);
+    setSize (ChooserFrame::width, ChooserFrame::height);
 }
 
 DeviceSelectComponent::~DeviceSelectComponent() = default;
@@ -73,27 +69,14 @@ void DeviceSelectComponent::paint (juce::Graphics&)
 
 void DeviceSelectComponent::resized()
 {
-    layOut (*this, comboBox, okButton, cancelButton);
+    ChooserFrame::layOut (*this, comboBox, okButton, cancelButton);
 }
 
 void DeviceSelectComponent::buttonClicked (juce::Button* button)
 {
-    auto* dialog = enclosingDialog (*this);
-
-    if (dialog == nullptr)
-        return;
-
-    if (button == &cancelButton)
-    {
-        // Cancel closes the dialog only after a 300 ms gap (blocking this thread), which the
-        // upgrade steps may count on before they look at the ports again.
-        pauseMilliseconds (300);
-        dialog->closeButtonPressed();
-    }
-    else if (button == &okButton)
-    {
-        dialog->exitModalState (1);
-    }
+    // Cancel closes the dialog only after a 300 ms gap (blocking this thread), which the
+    // upgrade steps may count on before they look at the ports again.
+    answerDialog (*this, button, okButton, cancelButton, 300);
 }
 
 void DeviceSelectComponent::comboBoxChanged (juce::ComboBox* box)
@@ -106,13 +89,7 @@ void DeviceSelectComponent::comboBoxChanged (juce::ComboBox* box)
 FirmwareSelectComponent::FirmwareSelectComponent (const juce::ValueTree& list)
     : firmwares (list.createCopy())
 {
-    setName ("DeviceSelectComponent");
-
-    addAndMakeVisible (okButton);
-    okButton.setButtonText ("OK");
-    addAndMakeVisible (cancelButton);
-    cancelButton.setButtonText ("Cancel");
-    addAndMakeVisible (comboBox);
+    ChooserFrame::addParts (*this, okButton, "OK", cancelButton, comboBox);
 
     for (int i = 0; i < firmwares.getNumChildren(); ++i)
     {
@@ -127,7 +104,7 @@ FirmwareSelectComponent::FirmwareSelectComponent (const juce::ValueTree& list)
     cancelButton.addListener (this);
     comboBox.addListener (this);
 
-    setSize (300, 200);
+    setSize (ChooserFrame::width, ChooserFrame::height);
 }
 
 FirmwareSelectComponent::~FirmwareSelectComponent() = default;
@@ -139,20 +116,13 @@ void FirmwareSelectComponent::paint (juce::Graphics&)
 
 void FirmwareSelectComponent::resized()
 {
-    layOut (*this, comboBox, okButton, cancelButton);
+    ChooserFrame::layOut (*this, comboBox, okButton, cancelButton);
 }
 
 void FirmwareSelectComponent::buttonClicked (juce::Button* button)
 {
-    auto* dialog = enclosingDialog (*this);
-
-    if (dialog == nullptr)
-        return;
-
-    if (button == &cancelButton)
-        dialog->closeButtonPressed();
-    else if (button == &okButton)
-        dialog->exitModalState (1);
+    // Nothing waits for the ports here: Cancel closes at once.
+    answerDialog (*this, button, okButton, cancelButton, 0);
 }
 
 void FirmwareSelectComponent::comboBoxChanged (juce::ComboBox*)
