@@ -156,10 +156,7 @@ void ControlSection::resized()
 //==============================================================================
 void ControlSection::setButtonTypes()
 {
-    // Once the mapping object is gone (at shutdown) there is no map: every control is then
-    // bound to nothing and shows no label.
-    auto* kestal = Kestal::getInstance();
-    const CtMap map = kestal != nullptr ? kestal->impl->currentMap : CtMap (juce::ValueTree());
+    const auto map = Kestal::currentMapOrNone();
 
     for (int k = 0; k < numButtons; ++k)
         buttons[k]->setMapping (map.getControl (firstButtonId + k));

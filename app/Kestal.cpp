@@ -192,6 +192,12 @@ CtMode Kestal::getCurrCtMode() const
     return impl->currentMap.getCtMode();
 }
 
+CtMap Kestal::currentMapOrNone()
+{
+    auto* kestal = getInstance();
+    return kestal != nullptr ? kestal->impl->currentMap : CtMap (juce::ValueTree());
+}
+
 //==============================================================================
 juce::Result Kestal::openFile (const juce::File& file)
 {

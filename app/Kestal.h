@@ -33,6 +33,10 @@ public:
 
     CtMode getCurrCtMode() const;
 
+    /** The current map; once the mapping object is gone (at shutdown) a map of no node, which
+        binds every control to nothing, so that the control shows no label. */
+    static CtMap currentMapOrNone();
+
     juce::Result openFile (const juce::File& file);
     juce::Result saveCurrentMapping (const juce::File& file);
     juce::Result sendCurrentMapping();

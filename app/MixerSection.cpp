@@ -54,10 +54,7 @@ void MixerSection::resized()
 //==============================================================================
 void MixerSection::setButtonTypes()
 {
-    // Once the mapping object is gone (at shutdown) there is no map: every control is then
-    // bound to nothing and shows no label.
-    auto* kestal = Kestal::getInstance();
-    const CtMap map = kestal != nullptr ? kestal->impl->currentMap : CtMap (juce::ValueTree());
+    const auto map = Kestal::currentMapOrNone();
 
     // Kind and caption first: the binding ends by refreshing the text, which depends on both.
     for (int s = 0; s < numStrips; ++s)
