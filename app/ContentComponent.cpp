@@ -67,6 +67,17 @@ namespace
     {
         juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon, title, text);
     }
+
+    // The two models the editor shows; every other product id is none of its business.
+    bool isMainUnitOrExtender (fenz::Product::PID pid)
+    {
+        return pid == fenz::Product::tamrel || pid == fenz::Product::ostrel;
+    }
+
+    fenz::Product::PID productIdOf (bool extender)
+    {
+        return extender ? fenz::Product::ostrel : fenz::Product::tamrel;
+    }
 }
 
 juce::File withMappingExtension (const juce::File& chosen)
@@ -84,9 +95,7 @@ juce::String findSurfaceOutput()
 {
     for (const auto& name : DeviceSelectHelper::listedDeviceNames())
     {
-        const auto pid = fenz::Product::fromDeviceName (name);
-
-        if (pid == 176 || pid == 177)
+        if (isMainUnitOrExtender (fenz::Product::fromDeviceName (name)))
             return name;
     }
 
@@ -164,8 +173,8 @@ ContentComponent::ContentComponent()
     if (g_lastSelectedDevice.isNotEmpty())
         state.productId = fenz::Product::fromDeviceName (g_lastSelectedDevice);
 
-    isExtender = (state.productId == 177);
-    state.productId = isExtender ? 177 : 176;
+    isExtender = (state.productId == fenz::Product::ostrel);
+    state.productId = productIdOf (isExtender);
 
     setSize (mainUnitWidth, 670);
 }
@@ -232,7 +241,7 @@ void ContentComponent::showModel (bool extender)
 {
     isExtender = extender;
     controlSection.setVisible (! extender);
-    kestalState().productId = extender ? 177 : 176;
+    kestalState().productId = productIdOf (extender);
     setSize (extender ? extenderWidth : mainUnitWidth, getHeight());
     repaint();
 }
@@ -347,8 +356,8 @@ void ContentComponent::connect()
 
     const auto pid = fenz::Product::fromDeviceName (g_lastSelectedDevice);
 
-    if (pid == 176 || pid == 177)
-        showModel (pid == 177);
+    if (isMainUnitOrExtender (pid))
+        showModel (pid == fenz::Product::ostrel);
 }
 
 void ContentComponent::sendData()

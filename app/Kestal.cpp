@@ -176,7 +176,7 @@ Kestal::Kestal()
         state->modes.appendChild (CtMap (CtMode (m)).tree, nullptr);
 
     state->setCurrentMode (0);
-    state->productId = 176;
+    state->productId = fenz::Product::tamrel;
     impl = std::move (state);
 }
 

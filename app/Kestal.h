@@ -3,6 +3,7 @@
 #include <juce_data_structures/juce_data_structures.h>
 #include "ControllerMap.h"
 #include "fenz_DeviceSysEx.h"
+#include "fenz_Product.h"
 
 // The process-wide mapping object: the four mode maps, the current mode, the model being
 // edited and the MIDI output that transfers go to. Message thread only.
@@ -23,7 +24,7 @@ public:
         juce::ValueTree findMode (CtMode m) const;
         void saveSettings();
 
-        int productId = 176;
+        int productId = fenz::Product::tamrel;
         int currentMode = 0;
         juce::ApplicationProperties settings;
         juce::ValueTree modes;
