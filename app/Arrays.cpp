@@ -148,6 +148,10 @@ int Defa::getMsVal (int id)
 //==============================================================================
 namespace
 {
+    // The strips' buttons come first among the buttons; the main unit's function buttons, whose
+    // HUI numbers protoolsButtonDefaults lists, follow them.
+    constexpr int numStripButtons = 40;
+
     struct BuiltInAssignment
     {
         const char* type;
@@ -166,16 +170,16 @@ namespace
 
         switch (CtKind::kindOfId (id))
         {
-            case 0:
-                if (s < 40)
+            case CtKind::button:
+                if (s < numStripButtons)
                     value = hui ? s + 19 : s;
                 else
-                    value = hui ? protoolsButtonDefaults[s - 40] : table[s][2];
+                    value = hui ? protoolsButtonDefaults[s - numStripButtons] : table[s][2];
                 break;
-            case 1:  value = hui ? protoolsKnobIndexes[s] : abletonLiveKnobValues[s]; break;
-            case 2:  value = hui ? 17 : 60; break;
-            case 3:  value = hui ? protoolsFaderIndexes[s] : abletonLiveFaderValues[s]; break;
-            case 4:  value = hui ? protoolsMasterFaderIndexes[0] : abletonLiveMasterFaderValues[0]; break;
+            case CtKind::knob:        value = hui ? protoolsKnobIndexes[s] : abletonLiveKnobValues[s]; break;
+            case CtKind::jogWheel:    value = hui ? 17 : 60; break;
+            case CtKind::fader:       value = hui ? protoolsFaderIndexes[s] : abletonLiveFaderValues[s]; break;
+            case CtKind::masterFader: value = hui ? protoolsMasterFaderIndexes[0] : abletonLiveMasterFaderValues[0]; break;
             default: break;
         }
 

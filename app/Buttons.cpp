@@ -26,11 +26,11 @@ namespace
 
         switch (kind)
         {
-            case 0: list = protoolsButtonIndexes;      length = (int) std::size (protoolsButtonIndexes);      break;
-            case 1: list = protoolsKnobIndexes;        length = (int) std::size (protoolsKnobIndexes);        break;
-            case 2: list = jogWheelItems;              length = (int) std::size (jogWheelItems);              break;
-            case 3: list = protoolsFaderIndexes;       length = (int) std::size (protoolsFaderIndexes);       break;
-            case 4: list = protoolsMasterFaderIndexes; length = (int) std::size (protoolsMasterFaderIndexes); break;
+            case CtKind::button:      list = protoolsButtonIndexes;      length = (int) std::size (protoolsButtonIndexes);      break;
+            case CtKind::knob:        list = protoolsKnobIndexes;        length = (int) std::size (protoolsKnobIndexes);        break;
+            case CtKind::jogWheel:    list = jogWheelItems;              length = (int) std::size (jogWheelItems);              break;
+            case CtKind::fader:       list = protoolsFaderIndexes;       length = (int) std::size (protoolsFaderIndexes);       break;
+            case CtKind::masterFader: list = protoolsMasterFaderIndexes; length = (int) std::size (protoolsMasterFaderIndexes); break;
             default: return false;
         }
 
@@ -97,13 +97,17 @@ juce::String MappableButton::getLabelText()
     // number stored in the map.
     if (mode == 2)
     {
+        const int s = CtKind::subIndexOfId (id);
         int item;
 
-        if (id >= 91 && id <= 98)        item = protoolsKnobIndexes[id - 91];
-        else if (id >= 100 && id <= 107) item = protoolsFaderIndexes[id - 100];
-        else if (id == 99)               item = 17;
-        else if (id == 108)              item = 8;
-        else                             item = (int) value.getValue();
+        switch (CtKind::kindOfId (id))
+        {
+            case CtKind::knob:        item = protoolsKnobIndexes[s];  break;
+            case CtKind::fader:       item = protoolsFaderIndexes[s]; break;
+            case CtKind::jogWheel:    item = 17;                      break;
+            case CtKind::masterFader: item = 8;                       break;
+            default:                  item = (int) value.getValue();  break;
+        }
 
         return isHuiItemOfKind (kindIndex, item) ? nameRow (protoolsControlNames, item) : juce::String();
     }

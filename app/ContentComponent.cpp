@@ -467,7 +467,7 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
     const auto* e = table[id - 1];
     const int e0 = e[0], e1 = e[1];
     const int E = Defa::getMsVal (id);
-    const bool isButton = id <= 90;
+    const bool isButton = CtKind::kindOfId (id) == CtKind::button;
 
     if (&box == &channelBox)
     {
@@ -530,13 +530,13 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
         else
         {
             static const uint8_t jogWheelItems[] = { 17 };
-            const uint8_t* items[] = { protoolsButtonIndexes, protoolsKnobIndexes, jogWheelItems,
-                                       protoolsFaderIndexes, protoolsMasterFaderIndexes };
-            const int n = juce::isPositiveAndBelow (kind, 5) ? huiItemCounts[kind] : 0;
+            const uint8_t* items[CtKind::numKinds] = { protoolsButtonIndexes, protoolsKnobIndexes, jogWheelItems,
+                                                       protoolsFaderIndexes, protoolsMasterFaderIndexes };
+            const int n = juce::isPositiveAndBelow (kind, CtKind::numKinds) ? huiItemCounts[kind] : 0;
 
             for (int w = 0; w < n; ++w)
             {
-                const int h = kind == 2 ? 17 : items[kind][w];
+                const int h = kind == CtKind::jogWheel ? 17 : items[kind][w];
                 box.addItem (protoolsControlNames[h], w + 1);
                 box.itemValues.add (h);
             }
@@ -590,7 +590,7 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
     else if (box == &msgTypeBox)
     {
         const int s = msgTypeBox.getSelectedId();
-        const int isCont = c->controlId > 90 ? 1 : 0;
+        const int isCont = CtKind::kindOfId (c->controlId) != CtKind::button ? 1 : 0;
         const int t = (isCont + 1) * (s - 1) + isCont;
 
         if (! juce::isPositiveAndBelow (t, 4))

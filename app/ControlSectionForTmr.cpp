@@ -65,8 +65,8 @@ namespace
         { 136, 496, "Down" },               // 90
     };
 
-    constexpr int jogWheelId = 99;
-    constexpr int masterFaderId = 108;
+    constexpr int jogWheelId = CtKind::idOf (CtKind::jogWheel, 0);
+    constexpr int masterFaderId = CtKind::idOf (CtKind::masterFader, 0);
     constexpr int jogLabelSlot = 0;   // stands for the jog caption in the child order
 
     // The order in which the widgets are created, added (so the order of the section's
@@ -163,10 +163,10 @@ void ControlSection::setButtonTypes()
 
     // Kind and caption first: the binding ends by refreshing the text, which depends on both.
     jogWheel->attachedLabel = jogLabel.get();
-    jogWheel->kindIndex = 2;
+    jogWheel->kindIndex = CtKind::jogWheel;
     jogWheel->setMapping (map.getControl (jogWheelId));
 
-    masterFader->kindIndex = 4;
+    masterFader->kindIndex = CtKind::masterFader;
     masterFader->setMapping (map.getControl (masterFaderId));
 }
 

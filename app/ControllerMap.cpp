@@ -67,25 +67,17 @@ const juce::String& CtKind::slugForType (int k)
 
 int CtKind::kindOfId (int id) noexcept
 {
-    if (id >= 1 && id <= 90)    return 0;
-    if (id >= 91 && id <= 98)   return 1;
-    if (id == 99)               return 2;
-    if (id >= 100 && id <= 107) return 3;
-    if (id == 108)              return 4;
+    for (int kind = 0; kind < numKinds; ++kind)
+        if (id >= firstIds[kind] && id < firstIds[kind + 1])
+            return kind;
+
     return -1;
 }
 
 int CtKind::subIndexOfId (int id) noexcept
 {
-    switch (kindOfId (id))
-    {
-        case 0:  return id - 1;
-        case 1:  return id - 91;
-        case 3:  return id - 100;
-        case 2:
-        case 4:  return 0;
-        default: return -1;
-    }
+    const auto kind = kindOfId (id);
+    return kind < 0 ? -1 : id - firstIds[kind];
 }
 
 //==============================================================================

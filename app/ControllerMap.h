@@ -34,18 +34,36 @@ struct CtType
     int type;
 };
 
-// Kind of control: 0 button, 1 knob, 2 jog wheel, 3 fader, 4 master fader.
+// Kind of control: 0 button, 1 knob, 2 jog wheel, 3 fader, 4 master fader. The controls of a
+// kind have consecutive ids, and the kinds follow one another in this order: buttons 1 to 90,
+// knobs 91 to 98, the jog wheel 99, faders 100 to 107 and the master fader 108.
 struct CtKind
 {
+    enum : int { button = 0, knob = 1, jogWheel = 2, fader = 3, masterFader = 4 };
+    static constexpr int numKinds = 5;
+
     static const juce::String& slugForType (int k);
+
+    static constexpr int numControls = 108;
+    static bool isValidId (int id) noexcept { return id >= 1 && id <= numControls; }
 
     /** The kind number that a control id stands for; -1 outside 1 to 108. */
     static int kindOfId (int id) noexcept;
     /** The position of a control among the controls of its kind; -1 outside 1 to 108. */
     static int subIndexOfId (int id) noexcept;
 
-    static constexpr int numControls = 108;
-    static bool isValidId (int id) noexcept { return id >= 1 && id <= numControls; }
+    /** The id of the control at a position among the controls of its kind; -1 for a kind or a
+        position that has no control. */
+    static constexpr int idOf (int kind, int subIndex) noexcept
+    {
+        return kind >= 0 && kind < numKinds && subIndex >= 0 && subIndex < firstIds[kind + 1] - firstIds[kind]
+                 ? firstIds[kind] + subIndex
+                 : -1;
+    }
+
+private:
+    // The first id of each kind, and one past the last control's.
+    static constexpr int firstIds[numKinds + 1] = { 1, 91, 99, 100, 108, numControls + 1 };
 };
 
 // A handle on one mode's `map` node. Copies share the node.

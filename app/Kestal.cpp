@@ -319,16 +319,16 @@ namespace
     {
         switch (listIndex)
         {
-            case 0:  return nibble == 0xB ? 2 : nibble == 0xC ? 3 : 0;   // buttons
-            case 1:
-            case 2:  return nibble == 0xB ? 2 : nibble == 0xE ? 1 : 0;   // knobs, jog wheel
-            default: return nibble == 0xE ? 1 : 0;                       // faders, master fader
+            case CtKind::button:    return nibble == 0xB ? 2 : nibble == 0xC ? 3 : 0;
+            case CtKind::knob:
+            case CtKind::jogWheel:  return nibble == 0xB ? 2 : nibble == 0xE ? 1 : 0;
+            default:                return nibble == 0xE ? 1 : 0;   // faders, master fader
         }
     }
 
     juce::MidiMessage numberMessage (int listIndex, int v)
     {
-        if (listIndex == 0)
+        if (listIndex == CtKind::button)
         {
             if (v == 126)
                 return juce::MidiMessage (0x9F, 0x07, 0x0E);
@@ -379,10 +379,9 @@ juce::Result Kestal::sendCurrentMapping()
 
     output->sendMessageNow (deviceSysEx (familyId (impl->productId), m + 1));
 
-    // Five lists by kind: buttons (and any control of another or no kind), knobs, jog wheel,
-    // faders, master fader.
-    static const char* const continuousKinds[] = { "knob", "jog-wheel", "fader", "master-fader" };
-    juce::Array<juce::ValueTree> lists[5];
+    // One list per kind, by the kind a control names: buttons (and any control of another or no
+    // kind), knobs, jog wheel, faders, master fader.
+    juce::Array<juce::ValueTree> lists[CtKind::numKinds];
 
     for (const auto& control : impl->currentMap.tree.getChildWithName (Tags::controls))
     {
@@ -390,12 +389,12 @@ juce::Result Kestal::sendCurrentMapping()
         if (! CtKind::isValidId (control[Tags::id]))
             continue;
 
-        int list = 0;
+        int list = CtKind::button;
         const auto kind = control[Tags::kind].toString();
 
-        for (int k = 0; k < 4; ++k)
-            if (kind == continuousKinds[k])
-                list = k + 1;
+        for (int k = CtKind::knob; k < CtKind::numKinds; ++k)
+            if (kind == CtKind::slugForType (k))
+                list = k;
 
         lists[list].add (control);
     }
@@ -421,13 +420,14 @@ juce::Result Kestal::sendCurrentMapping()
             sendAlone (numberMessage (listIndex, control[Tags::value]));
     };
 
-    passOne (0);
-    passTwo (0);
+    // The buttons' two passes, then the other kinds' first passes and their second ones.
+    passOne (CtKind::button);
+    passTwo (CtKind::button);
 
-    for (int k = 1; k < 5; ++k)
+    for (int k = CtKind::knob; k < CtKind::numKinds; ++k)
         passOne (k);
 
-    for (int k = 1; k < 5; ++k)
+    for (int k = CtKind::knob; k < CtKind::numKinds; ++k)
         passTwo (k);
 
     output->sendMessageNow (juce::MidiMessage (0x9E, 0x7F, 0x7F));

@@ -1,6 +1,8 @@
 #include "MixerSection.h"
 #include "Kestal.h"
 
+#include <iterator>
+
 // The order in which the widgets are created, added (so the order of the section's children,
 // which the editor walks by index) and deleted.
 const MixerSection::Slot MixerSection::childOrder[80] = {
@@ -60,27 +62,29 @@ void MixerSection::setButtonTypes()
     for (int s = 0; s < numStrips; ++s)
     {
         panKnobs[s]->attachedLabel = panCaptions[s].get();
-        panKnobs[s]->kindIndex = 1;
-        panKnobs[s]->setMapping (map.getControl (91 + s));
+        panKnobs[s]->kindIndex = CtKind::knob;
+        panKnobs[s]->setMapping (map.getControl (CtKind::idOf (CtKind::knob, s)));
     }
 
     for (int s = 0; s < numStrips; ++s)
     {
-        faders[s]->kindIndex = 3;
-        faders[s]->setMapping (map.getControl (100 + s));
+        faders[s]->kindIndex = CtKind::fader;
+        faders[s]->setMapping (map.getControl (CtKind::idOf (CtKind::fader, s)));
     }
 
-    // Controls 1 to 40: REC, SOLO, MUTE, SEL and knob-push buttons, eight of each.
+    // The first buttons (controls 1 to 40), row by row: REC, SOLO, MUTE, SEL and knob-push
+    // buttons, eight of each.
     std::unique_ptr<MappableButton>* rows[] = { recButtons, soloButtons, muteButtons, selButtons, pushButtons };
 
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < (int) std::size (rows) * numStrips; ++i)
     {
-        auto& button = rows[i / numStrips][i % numStrips];
+        const int s = i % numStrips;
+        auto* row = rows[i / numStrips];
 
-        if (i >= 32)
-            button->attachedLabel = pushCaptions[i - 32].get();
+        if (row == pushButtons)
+            row[s]->attachedLabel = pushCaptions[s].get();
 
-        button->setMapping (map.getControl (i + 1));
+        row[s]->setMapping (map.getControl (CtKind::idOf (CtKind::button, i)));
     }
 }
 

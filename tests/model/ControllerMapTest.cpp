@@ -180,4 +180,24 @@ namespace
             EXPECT_EQ (CtKind::subIndexOfId (c.id), c.sub) << c.id;
         }
     }
+
+    TEST (ControlIds, AKindAndAPositionAmongItsControlsGiveTheIdBack)
+    {
+        for (int id = 1; id <= CtKind::numControls; ++id)
+            EXPECT_EQ (CtKind::idOf (CtKind::kindOfId (id), CtKind::subIndexOfId (id)), id) << id;
+
+        struct Case { int kind, sub, id; };
+        for (auto c : { Case { CtKind::button, 40, 41 }, Case { CtKind::knob, 7, 98 }, Case { CtKind::fader, 0, 100 },
+                        Case { CtKind::jogWheel, 0, 99 }, Case { CtKind::masterFader, 0, 108 },
+                        Case { CtKind::button, 90, -1 }, Case { CtKind::knob, 8, -1 }, Case { CtKind::jogWheel, 1, -1 },
+                        Case { CtKind::masterFader, 1, -1 }, Case { CtKind::button, -1, -1 }, Case { -1, 0, -1 },
+                        Case { CtKind::numKinds, 0, -1 } })
+            EXPECT_EQ (CtKind::idOf (c.kind, c.sub), c.id) << c.kind << "/" << c.sub;
+
+        EXPECT_EQ (CtKind::slugForType (CtKind::button), "button");
+        EXPECT_EQ (CtKind::slugForType (CtKind::knob), "knob");
+        EXPECT_EQ (CtKind::slugForType (CtKind::jogWheel), "jog-wheel");
+        EXPECT_EQ (CtKind::slugForType (CtKind::fader), "fader");
+        EXPECT_EQ (CtKind::slugForType (CtKind::masterFader), "master-fader");
+    }
 }
