@@ -164,7 +164,7 @@ namespace
     {
         const auto* e = table[id - 1];
         const int s = CtKind::subIndexOfId (id);
-        const bool hui = (m == 2);
+        const bool hui = (m == CtMode::hui);
 
         int value = 0;
 
@@ -191,7 +191,7 @@ void CtMap::setDefaultValues()
 {
     const int m = getCtMode();
 
-    if (m != 2)
+    if (m != CtMode::hui)
     {
         std::memcpy (cb, cubaseButtons0ForTmr, sizeof (cb));
         std::memcpy (ud, cubaseButtons0ForTmr, sizeof (ud));
@@ -232,9 +232,9 @@ juce::ValueTree CtMap::makeStandInControl (CtMode m, int id)
 
     // The user-defined mode has no built-in assignment of its own: its table, rebuilt from the
     // file, gives a control the file lacks a note on channel 1, number 0, and so does the map.
-    if (m != 3)
+    if (m != CtMode::userDefined)
         if (const auto* table = Defa::tableForMode (m); table != nullptr && CtKind::isValidId (id))
-            a = builtInAssignment (m, m == 0 ? cubaseButtons0ForTmr : table, id);
+            a = builtInAssignment (m, m == CtMode::mcp ? cubaseButtons0ForTmr : table, id);
 
     return makeControl (id, a.type, a.chan, a.value);
 }

@@ -90,12 +90,12 @@ juce::String MappableButton::getLabelText()
     const int data = entry[2];
 
     // Logic mode names its note buttons after the workstation's functions.
-    if (mode == 1 && typeNibble == 0x9)
+    if (mode == CtMode::logic && typeNibble == 0x9)
         return nameRow (logicNotes, data);
 
     // HUI mode names every control after its HUI item; only a button's item follows the
     // number stored in the map.
-    if (mode == 2)
+    if (mode == CtMode::hui)
     {
         const int s = CtKind::subIndexOfId (id);
         int item;

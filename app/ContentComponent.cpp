@@ -447,7 +447,7 @@ void ContentComponent::updAttrBoxesWith (MappableButton* control)
     updWith (msgTypeBox, control);
     updWith (messageBox, control);
 
-    messageLabel.setText (m == 1 || m == 2 ? "Function" : "Message", juce::dontSendNotification);
+    messageLabel.setText (m == CtMode::logic || m == CtMode::hui ? "Function" : "Message", juce::dontSendNotification);
 }
 
 void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
@@ -474,9 +474,9 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
         for (int c = 1; c <= 16; ++c)
             box.addItem (juce::String (c), c);
 
-        box.setEnabled (m == 3);
+        box.setEnabled (m == CtMode::userDefined);
 
-        if (m != 2)
+        if (m != CtMode::hui)
             box.setSelectedItemIndex (e1 & 0x0F, juce::dontSendNotification);
     }
     else if (&box == &msgTypeBox)
@@ -488,17 +488,17 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
             for (int choice : { 1, 3 })
                 box.addItem (juce::String (box.getNumItems() + 1) + ") " + msgTypes[choice], box.getNumItems() + 1);
 
-        box.setEnabled (m == 3);
+        box.setEnabled (m == CtMode::userDefined);
 
-        if (m != 2)
+        if (m != CtMode::hui)
             box.setSelectedItemIndex (typeChoiceOf (isButton, e0), juce::dontSendNotification);
     }
     else if (&box == &messageBox)
     {
-        if (m != 2)
+        if (m != CtMode::hui)
         {
             const int J = typeChoiceOf (isButton, e0);
-            const NameRow* functions = m == 1 ? logicNotes : m == 3 ? nuendoNotes : cubaseNotes;
+            const NameRow* functions = m == CtMode::logic ? logicNotes : m == CtMode::userDefined ? nuendoNotes : cubaseNotes;
 
             for (int w = 0; w < 128; ++w)
             {
@@ -522,7 +522,7 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
                 box.itemValues.add (w);
             }
 
-            box.setEnabled (m == 3);
+            box.setEnabled (m == CtMode::userDefined);
 
             if (E < 128)
                 box.setSelectedItemIndex (E, juce::dontSendNotification);
@@ -581,7 +581,7 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
         const int index = messageBox.getSelectedItemIndex();
         const int v = juce::isPositiveAndBelow (index, messageBox.itemValues.size()) ? messageBox.itemValues[index] : 0;
 
-        if (m == 3)
+        if (m == CtMode::userDefined)
             entry[2] = (uint8_t) v;
 
         c->value = v;
@@ -596,7 +596,7 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
         if (! juce::isPositiveAndBelow (t, 4))
             return;
 
-        if (m == 3)
+        if (m == CtMode::userDefined)
         {
             const int n = tyvaOfSele[t];
             entry[0] = (uint8_t) n;
@@ -617,7 +617,7 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
         if (s < 1 || s > 16)
             return;
 
-        if (m == 3)
+        if (m == CtMode::userDefined)
             entry[1] = (uint8_t) ((entry[1] & 0xF0) | (s - 1));
 
         c->chan = s;

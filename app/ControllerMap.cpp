@@ -91,8 +91,8 @@ CtMap::CtMap (CtMode m) : tree (Tags::map)
 
 void CtMap::addMissingProperties()
 {
-    tree.setProperty (Tags::mode, CtMode::slugForType (0), nullptr);
-    tree.setProperty (Tags::name, CtMode::nameForType (0), nullptr);
+    tree.setProperty (Tags::mode, CtMode::slugForType (CtMode::mcp), nullptr);
+    tree.setProperty (Tags::name, CtMode::nameForType (CtMode::mcp), nullptr);
 
     auto controls = tree.getOrCreateChildWithName (Tags::controls, nullptr);
 

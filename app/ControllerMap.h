@@ -7,6 +7,8 @@
 // only as names.
 struct CtMode
 {
+    enum : int { mcp = 0, logic = 1, hui = 2, userDefined = 3 };
+
     CtMode (int m) noexcept : mode (m) {}
     explicit CtMode (const juce::String& slug);
 

@@ -175,7 +175,7 @@ Kestal::Kestal()
     for (int m = 0; m < CtMode::numLiveModes; ++m)
         state->modes.appendChild (CtMap (CtMode (m)).tree, nullptr);
 
-    state->setCurrentMode (0);
+    state->setCurrentMode (CtMode::mcp);
     state->productId = fenz::Product::tamrel;
     impl = std::move (state);
 }
@@ -248,7 +248,7 @@ juce::Result Kestal::openFile (const juce::File& file)
 
     impl->setCurrentMode (CtMode (loaded.getProperty (Tags::mode).toString()));
 
-    if (m == 3)
+    if (m == CtMode::userDefined)
     {
         const auto controls = loaded.getChildWithName (Tags::controls);
 

@@ -25,7 +25,7 @@ public:
         void saveSettings();
 
         int productId = fenz::Product::tamrel;
-        int currentMode = 0;
+        int currentMode = CtMode::mcp;
         juce::ApplicationProperties settings;
         juce::ValueTree modes;
         CtMap currentMap { juce::ValueTree() };

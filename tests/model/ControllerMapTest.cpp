@@ -45,6 +45,26 @@ namespace
         EXPECT_EQ (&CtMode::slugForType (99), &CtType::slugForType (99));
     }
 
+    // The names the code chooses by stand for the numbers that the mapping files' slugs have.
+    TEST (Vocabularies, NamedModesAndKindsAreTheNumbersOfTheirSlugs)
+    {
+        const struct { int number; const char* slug; } modes[] {
+            { CtMode::mcp, "mackie" }, { CtMode::logic, "logic" }, { CtMode::hui, "pro-tools" },
+            { CtMode::userDefined, "user-defined" },
+        };
+
+        for (const auto& m : modes)
+            EXPECT_EQ (CtMode::slugForType (m.number), m.slug);
+
+        const struct { int number; const char* slug; } kinds[] {
+            { CtKind::button, "button" }, { CtKind::knob, "knob" }, { CtKind::jogWheel, "jog-wheel" },
+            { CtKind::fader, "fader" }, { CtKind::masterFader, "master-fader" }, { CtKind::numKinds, "" },
+        };
+
+        for (const auto& k : kinds)
+            EXPECT_EQ (CtKind::slugForType (k.number), k.slug);
+    }
+
     TEST (Vocabularies, EverySlugParsesBackToItsOwnMode)
     {
         for (int m = 0; m <= 10; ++m)
@@ -193,11 +213,5 @@ namespace
                         Case { CtKind::masterFader, 1, -1 }, Case { CtKind::button, -1, -1 }, Case { -1, 0, -1 },
                         Case { CtKind::numKinds, 0, -1 } })
             EXPECT_EQ (CtKind::idOf (c.kind, c.sub), c.id) << c.kind << "/" << c.sub;
-
-        EXPECT_EQ (CtKind::slugForType (CtKind::button), "button");
-        EXPECT_EQ (CtKind::slugForType (CtKind::knob), "knob");
-        EXPECT_EQ (CtKind::slugForType (CtKind::jogWheel), "jog-wheel");
-        EXPECT_EQ (CtKind::slugForType (CtKind::fader), "fader");
-        EXPECT_EQ (CtKind::slugForType (CtKind::masterFader), "master-fader");
     }
 }
