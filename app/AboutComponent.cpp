@@ -6,8 +6,8 @@ namespace
 const juce::Colour lightText { 0xffeeeeee };
 const juce::Colour background { 0xff222222 };
 
-// What the application object reports; used where there is none (a test, a tool).
-const char* const fallbackVersion = "1.14";
+// What the application object reports, from the build; used where there is none (a test, a tool).
+const char* const fallbackVersion = JUCE_APPLICATION_VERSION_STRING;
 const char* const buildNumber = "25";
 
 const char* const webAddress = "https://www.fenzwerk.example";
@@ -40,7 +40,7 @@ juce::String versionText()
 
 AboutComponent::AboutComponent()
 {
-    titleLabel = makeLabel ("new label", TRANS ("Tamrel/Ostrel Pelto"),
+    titleLabel = makeLabel ("new label", TRANS (JUCE_APPLICATION_NAME_STRING),
                             juce::Font (50.0f, juce::Font::plain).withTypefaceStyle ("Bold"),
                             juce::Justification::centred);
     addAndMakeVisible (titleLabel.get());
@@ -92,7 +92,7 @@ void launchAboutBox (bool useNativeTitleBar)
 {
     juce::DialogWindow::LaunchOptions options;
     options.content.setOwned (new AboutComponent());
-    options.dialogTitle = "About Tamrel/Ostrel Pelto";
+    options.dialogTitle = "About " JUCE_APPLICATION_NAME_STRING;
     options.escapeKeyTriggersCloseButton = true;
     options.useNativeTitleBar = useNativeTitleBar;
     options.resizable = false;

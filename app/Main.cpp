@@ -9,8 +9,9 @@
 
 namespace
 {
-    const juce::String applicationName    { "Tamrel/Ostrel Pelto" };
-    const juce::String applicationVersion { "1.14" };
+    // Both come from the build's application target.
+    const juce::String applicationName    { JUCE_APPLICATION_NAME_STRING };
+    const juce::String applicationVersion { JUCE_APPLICATION_VERSION_STRING };
     constexpr int aboutItemId = 100;
 
 }

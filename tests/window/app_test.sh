@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Drives the real application in the X server of the test run:
-#   app_test.sh KESTAL_BINARY CASE CLOSE_WINDOW_BINARY
+#   app_test.sh KESTAL_BINARY CASE CLOSE_WINDOW_BINARY APPLICATION_NAME VERSION
+# with the application's name and version as the build gives them to the application.
 set -uo pipefail
 
 app=$1
 case_name=$2
 close_window=$3
-title="Tamrel/Ostrel Pelto V1.14"
+app_name=$4
+title="$app_name V$5"
 
 work=$(mktemp -d)
 export KESTAL_SETTINGS_DIR=$work/settings
@@ -140,13 +142,13 @@ expect_hand_over() {
     [ "$(xdotool getwindowfocus)" = "$other" ] || fail "could not move the focus away"
 
     local windows_before
-    windows_before=$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)
+    windows_before=$(xdotool search --onlyvisible --name "^$app_name" | wc -l)
     "$app" > "$work/second.log" 2>&1 &
     local second=$!
     wait_for_exit "$second" || fail "the second instance did not end"
     wait "$second" || fail "the second instance ended with an error"
 
-    [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq "$windows_before" ] || fail "the second instance opened a window"
+    [ "$(xdotool search --onlyvisible --name "^$app_name" | wc -l)" -eq "$windows_before" ] || fail "the second instance opened a window"
     for _ in $(seq 1 50); do
         [ "$(xdotool getwindowfocus)" = "$window" ] && break
         sleep 0.1
@@ -360,10 +362,10 @@ case "$case_name" in
         env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/fallback.log" 2>&1 &
         pids+=($!)
         for _ in $(seq 1 100); do
-            [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" 2>/dev/null | wc -l)" -eq 3 ] && break
+            [ "$(xdotool search --onlyvisible --name "^$app_name" 2>/dev/null | wc -l)" -eq 3 ] && break
             sleep 0.1
         done
-        [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq 3 ] || fail "not one window per user"
+        [ "$(xdotool search --onlyvisible --name "^$app_name" | wc -l)" -eq 3 ] || fail "not one window per user"
         own=$work/tmp/kestal-$(id -u)
         [ "$(stat -c %a "$own")" = 700 ] || fail "the folder named with the user id is not the user's alone"
         [ -e "$own/TamrelOstrelPelto.lock" ] || fail "no lock in the folder named with the user id"
@@ -372,7 +374,7 @@ case "$case_name" in
         second=$!
         wait_for_exit "$second" || fail "the second start of the user without a runtime folder did not end"
         expect_hand_over
-        [ "$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto" | wc -l)" -eq 3 ] || fail "a second start opened a window"
+        [ "$(xdotool search --onlyvisible --name "^$app_name" | wc -l)" -eq 3 ] || fail "a second start opened a window"
         ;;
 
     send-data)
@@ -480,7 +482,7 @@ case "$case_name" in
         xdotool mousemove $((win_x + 20)) $((win_y + 12)) click 1
         sleep 0.8
         xdotool mousemove $((win_x + 40)) $((win_y + menu_bar_height + 14)) click 1
-        wait_for_window "About Tamrel/Ostrel Pelto" > /dev/null || fail "no About box from the menu"
+        wait_for_window "About $app_name" > /dev/null || fail "no About box from the menu"
         ;;
 
     escape-quits)
