@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ChooserTestSupport.h"
 #include "DeviceSelectComponent.h"
 #include "fenz_MidiPorts.h"
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 using ::testing::ElementsAreArray;
+using namespace choosertest;
 
 namespace
 {
@@ -22,36 +24,6 @@ public:
     std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
 
     juce::StringArray outputs;
-};
-
-std::vector<juce::String> toVector (const juce::StringArray& names)
-{
-    return { names.begin(), names.end() };
-}
-
-// Runs the message loop until everything posted so far has been delivered.
-void deliverPendingMessages()
-{
-    bool delivered = false;
-    juce::MessageManager::callAsync ([&] { delivered = true; });
-
-    while (! delivered)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-}
-
-// A dialog that never ends would hang the test; this ends it with a result no button gives.
-struct StuckDialogGuard : juce::Timer
-{
-    StuckDialogGuard()  { startTimer (30000); }
-
-    void timerCallback() override
-    {
-        stopTimer();
-        ADD_FAILURE() << "the dialog was still open";
-
-        if (auto* modal = juce::Component::getCurrentlyModalComponent())
-            modal->exitModalState (-1);
-    }
 };
 
 class DeviceChooserTest : public ::testing::Test
@@ -86,42 +58,10 @@ protected:
         return *found;
     }
 
-    static std::vector<juce::String> itemTexts (juce::ComboBox& box)
-    {
-        std::vector<juce::String> texts;
-
-        for (int i = 0; i < box.getNumItems(); ++i)
-            texts.push_back (box.getItemText (i));
-
-        return texts;
-    }
-
-    // Shows the chooser as the editor does and returns the run's result; `whileOpen` runs once
-    // the modal loop is going, with the dialog that holds the chooser.
+    // Shows the chooser as the editor does.
     static int runModal (DeviceSelectComponent& chooser, std::function<void (juce::DialogWindow&)> whileOpen)
     {
-        juce::DialogWindow::LaunchOptions options;
-        options.dialogTitle = "Select your device";
-        options.content.setNonOwned (&chooser);
-        options.escapeKeyTriggersCloseButton = true;
-        options.useNativeTitleBar = true;
-        options.resizable = false;
-
-        juce::MessageManager::callAsync ([&chooser, whileOpen]
-        {
-            auto* dialog = chooser.findParentComponentOfClass<juce::DialogWindow>();
-
-            if (dialog == nullptr)
-            {
-                ADD_FAILURE() << "the chooser is not inside a dialog";
-                return;
-            }
-
-            whileOpen (*dialog);
-        });
-
-        StuckDialogGuard guard;
-        return options.runModal();
+        return choosertest::runModal (chooser, "Select your device", std::move (whileOpen));
     }
 };
 
@@ -158,11 +98,7 @@ TEST_F (DeviceChooserTest, ListsEachSurfacePortOnceInSystemOrderAndDropsTheRest)
     EXPECT_THAT (toVector (DeviceSelectHelper::listedDeviceNames()), ElementsAreArray (expected));
 
     DeviceSelectComponent chooser;
-    auto& list = portList (chooser);
-    EXPECT_THAT (itemTexts (list), ElementsAreArray (expected));
-
-    for (int i = 0; i < list.getNumItems(); ++i)
-        EXPECT_EQ (list.getItemId (i), i + 1);
+    expectItemsNumberedFromOne (portList (chooser), expected);
 }
 
 TEST_F (DeviceChooserTest, IsBuiltWithItsNameChildrenTextsAndSize)

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "ChooserTestSupport.h"
 #include "fenz_MidiPorts.h"
 #include "fenz_UpgraderChoosers.h"
 
@@ -10,6 +11,7 @@
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using namespace choosertest;
 
 namespace
 {
@@ -25,88 +27,12 @@ struct FakePorts : public fenz::MidiPortProvider
     juce::StringArray outputs, inputs;
 };
 
-std::vector<juce::String> toVector (const juce::StringArray& names)
-{
-    return { names.begin(), names.end() };
-}
-
-std::vector<juce::String> itemTexts (const juce::ComboBox& box)
-{
-    std::vector<juce::String> texts;
-
-    for (int i = 0; i < box.getNumItems(); ++i)
-        texts.push_back (box.getItemText (i));
-
-    return texts;
-}
-
-std::vector<int> itemIds (const juce::ComboBox& box)
-{
-    std::vector<int> ids;
-
-    for (int i = 0; i < box.getNumItems(); ++i)
-        ids.push_back (box.getItemId (i));
-
-    return ids;
-}
-
-// Runs the message loop until everything posted so far has been delivered.
-void deliverPendingMessages()
-{
-    bool delivered = false;
-    juce::MessageManager::callAsync ([&] { delivered = true; });
-
-    while (! delivered)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-}
-
 // Counts the change notifications a combo box sends.
 struct ChangeCounter : public juce::ComboBox::Listener
 {
     void comboBoxChanged (juce::ComboBox*) override  { ++changes; }
     int changes = 0;
 };
-
-// A dialog that never ends would hang the test; this ends it with a result no button gives.
-struct StuckDialogGuard : juce::Timer
-{
-    StuckDialogGuard()  { startTimer (30000); }
-
-    void timerCallback() override
-    {
-        stopTimer();
-        ADD_FAILURE() << "the dialog was still open";
-        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
-    }
-};
-
-// Shows a chooser in a modal dialog that does not own it, as the upgrader does, and returns the
-// run's result; `whileOpen` runs once the modal loop is going, with the dialog that holds it.
-int runModal (juce::Component& chooser, const juce::String& title, std::function<void (juce::DialogWindow&)> whileOpen)
-{
-    juce::DialogWindow::LaunchOptions options;
-    options.dialogTitle = title;
-    options.content.setNonOwned (&chooser);
-    options.useNativeTitleBar = true;
-    options.resizable = false;
-
-    juce::MessageManager::callAsync ([&chooser, whileOpen]
-    {
-        auto* dialog = chooser.findParentComponentOfClass<juce::DialogWindow>();
-
-        if (dialog == nullptr)
-        {
-            ADD_FAILURE() << "the chooser is not inside a dialog";
-            juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
-            return;
-        }
-
-        whileOpen (*dialog);
-    });
-
-    StuckDialogGuard guard;
-    return options.runModal();
-}
 
 // Both choosers have the same three children, added in this order.
 template <typename Chooser>
@@ -219,12 +145,7 @@ TEST_F (UpgraderChooserTest, PortChooserOffersTheInputsWithTheFirstPreselectedWi
         deliverPendingMessages();
 
         expectBuiltAlike (chooser);
-        EXPECT_THAT (itemTexts (chooser.comboBox), ElementsAreArray (c.items));
-
-        std::vector<int> expectedIds;
-        for (size_t i = 0; i < c.items.size(); ++i)
-            expectedIds.push_back ((int) i + 1);
-        EXPECT_THAT (itemIds (chooser.comboBox), ElementsAreArray (expectedIds));
+        expectItemsNumberedFromOne (chooser.comboBox, c.items);
 
         EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), c.items.empty() ? -1 : 0);
         EXPECT_EQ (chooser.comboBox.getText(), c.first);
@@ -373,12 +294,7 @@ TEST_F (UpgraderChooserTest, VersionChooserOffersNameAndVersionOfEachEntryWithTh
         fenz::FirmwareSelectComponent chooser (c.list);
 
         expectBuiltAlike (chooser);
-        EXPECT_THAT (itemTexts (chooser.comboBox), ElementsAreArray (c.items));
-
-        std::vector<int> expectedIds;
-        for (size_t i = 0; i < c.items.size(); ++i)
-            expectedIds.push_back ((int) i + 1);
-        EXPECT_THAT (itemIds (chooser.comboBox), ElementsAreArray (expectedIds));
+        expectItemsNumberedFromOne (chooser.comboBox, c.items);
 
         EXPECT_EQ (chooser.comboBox.getSelectedId(), 1);
         EXPECT_EQ (chooser.comboBox.getSelectedItemIndex(), 0);
