@@ -558,7 +558,12 @@ TEST (KestalStartUp, IgnoresTheSettingsFileOfAnEarlierRun)
         ASSERT_TRUE (earlier.save());
     }
 
-    auto* kestal = Kestal::getInstance();
+    std::string whyNot;
+    auto* kestal = kestaltest::makeFreshKestal (whyNot);
+
+    if (kestal == nullptr)
+        GTEST_SKIP() << whyNot;
+
     ASSERT_NE (kestal, nullptr);
     EXPECT_EQ (kestal->impl->currentMode, 0);
     EXPECT_EQ (kestal->impl->modes.getNumChildren(), 4);
