@@ -3,8 +3,11 @@
 
 #include <juce_events/juce_events.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 
 namespace
 {
@@ -35,10 +38,30 @@ TEST (Pause, NeverEndsEarly)
 TEST (Pause, NothingOrLessReturnsAtOnce)
 {
     // No lower bound to check; these must simply come back rather than wait for a wrapped time.
-    fenz::pauseFor (std::chrono::microseconds (0));
-    fenz::pauseFor (std::chrono::microseconds (-5));
-    fenz::pauseMilliseconds (-1);
-    SUCCEED();
+    // They run on a thread of their own, watched from here, so that a pause that waits fails
+    // the case instead of holding it until the test run kills it. The watch is generous: it
+    // tells a pause that returns from one that waits for ever, nothing finer.
+    const auto returned = std::make_shared<std::atomic<bool>> (false);
+
+    std::thread pauses ([returned]
+    {
+        fenz::pauseFor (std::chrono::microseconds (0));
+        fenz::pauseFor (std::chrono::microseconds (-5));
+        fenz::pauseMilliseconds (-1);
+        *returned = true;
+    });
+
+    const auto deadline = Clock::now() + std::chrono::seconds (10);
+
+    while (! *returned && Clock::now() < deadline)
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+
+    EXPECT_TRUE (*returned) << "a pause of nothing or less was still waiting after 10 s";
+
+    if (*returned)
+        pauses.join();
+    else
+        pauses.detach();   // still waiting, on state of its own; the process ends with the run
 }
 
 //==============================================================================

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "SingleInstance.h"
@@ -105,6 +106,32 @@ namespace
         writeIntoPipe (folder, block.getData(), block.getSize());
     }
 
+    // Whether the running instance's listener has read everything written into its pipe, within
+    // five seconds. It reads a byte at a time and hands each whole message on as it completes.
+    bool pipeReadEmpty (const juce::File& folder)
+    {
+        for (int i = 0; i < 500; ++i)
+        {
+            const auto fd = open ((SingleInstance::pipePathIn (folder).getFullPathName() + "_in").toRawUTF8(), O_WRONLY | O_NONBLOCK);
+            int unread = -1;
+
+            if (fd >= 0)
+            {
+                if (ioctl (fd, FIONREAD, &unread) != 0)
+                    unread = -1;
+
+                close (fd);
+            }
+
+            if (unread == 0)
+                return true;
+
+            juce::Thread::sleep (10);
+        }
+
+        return false;
+    }
+
     // Lets the message loop run until the count of hand-overs is reached, or five seconds pass.
     void waitForHandOvers (const juce::StringArray& received, int count)
     {
@@ -155,6 +182,10 @@ namespace
             SingleInstance running (appName, folder.file);
             ASSERT_TRUE (running.listen ([&] (const juce::String& commandLine) { received.add (commandLine); }));
             ASSERT_TRUE (SingleInstance (appName, folder.file).tellRunningInstance ("late"));
+
+            // Read by the listener, and so on its way to the message queue: the case is about a
+            // hand-over that is there when the listener goes, not one that never came.
+            ASSERT_TRUE (pipeReadEmpty (folder.file)) << "the listener did not read the hand-over";
             juce::Thread::sleep (300);   // delivered to the message queue, not yet called
         }
 

@@ -36,6 +36,11 @@ namespace
         DefaultTable userTable;
     };
 
+    // The mode attribute and the name of each live mode's map, as a mapping file spells them.
+    struct ModeText { const char* slug; const char* name; };
+    const ModeText liveModeTexts[] = { { "mackie", "MCP" }, { "logic", "Logic" }, { "pro-tools", "HUI" },
+                                       { "user-defined", "User Defined (MCP)" } };
+
     // The mapping file of a map as the format prescribes it, built line by line.
     juce::String expectedFileText (const juce::String& slug, const juce::String& name,
                                    const std::function<expected::Assignment (int)>& assignment)
@@ -93,7 +98,7 @@ namespace
         EXPECT_TRUE (s.modes.hasType (Tags::modes));
 
         for (int m = 0; m < 4; ++m)
-            EXPECT_EQ (s.modes.getChild (m)[Tags::mode].toString(), CtMode::slugForType (m));
+            EXPECT_EQ (s.modes.getChild (m)[Tags::mode].toString(), liveModeTexts[m].slug);
 
         EXPECT_EQ (s.modes["current"].toString(), "mackie");
         EXPECT_EQ (s.currentMap.tree, s.modes.getChild (0));   // the node itself, not a copy
@@ -142,8 +147,8 @@ namespace
 
             juce::MemoryBlock bytes;
             ASSERT_TRUE (file.loadFileAsData (bytes));
-            EXPECT_EQ (bytes.toString(), expectedFileText (CtMode::slugForType (c.mode),
-                                                           CtMode::nameForType (c.mode), c.assignment))
+            EXPECT_EQ (bytes.toString(), expectedFileText (liveModeTexts[c.mode].slug,
+                                                           liveModeTexts[c.mode].name, c.assignment))
                 << "mode " << c.mode;
         }
     }
@@ -311,7 +316,7 @@ namespace
             EXPECT_EQ (state().currentMode, c.mode) << c.attributes;
             ASSERT_TRUE (state().currentMap.tree.isValid()) << c.attributes;
             EXPECT_EQ (state().currentMap.tree, state().modes.getChild (c.mode)) << c.attributes;
-            EXPECT_EQ (state().currentMap.tree[Tags::mode].toString(), CtMode::slugForType (c.mode));
+            EXPECT_EQ (state().currentMap.tree[Tags::mode].toString(), liveModeTexts[c.mode].slug);
             EXPECT_EQ ((int) state().currentMap.getControl (1)[Tags::value], 5);
             EXPECT_EQ (state().modes.getNumChildren(), 4);
         }
@@ -375,7 +380,7 @@ namespace
             for (const auto& [id, a] : inFile)
                 controls << control (id, CtKind::slugForType (CtKind::kindOfId (id)), a.type, a.chan, a.value);
 
-            const auto slug = CtMode::slugForType (mode), name = CtMode::nameForType (mode);
+            const juce::String slug (liveModeTexts[mode].slug), name (liveModeTexts[mode].name);
             ASSERT_TRUE (kestal->openFile (write (mapFile ("mode=\"" + slug + "\" name=\"" + name + "\"", controls))).wasOk());
             ASSERT_EQ (state().currentMode, mode);
 

@@ -388,6 +388,59 @@ namespace
         EXPECT_EQ (sent[33 + 180 + 18 + 1], (Bytes { 0x9F, 0x07, 0x0F }));
     }
 
+    // The sequences above are built with the wire rules; here the forms those rules give are
+    // written out, byte by byte, for every branch of them. Pass one carries the channel less
+    // one and the code of the type as far as the control's list can carry it; pass two the
+    // number, a button's with 8 added to its high nibble and 126 in a form of its own.
+    TEST_F (Transfer, ChannelTypeAndNumberTakeTheirFormOnTheWire)
+    {
+        fenz::VirtualSurface surface (Model::tamrel);
+        surface.install();
+        state().setCurrentMode (3);
+
+        struct Form { int id, nibble, chan, value; Bytes passOne, passTwo; };
+        const Form forms[] = {
+            { 1,   0x9, 1,  0,   { 0x9F, 0x00, 0x00 }, { 0x9F, 0x08, 0x00 } },
+            { 2,   0x9, 16, 15,  { 0x9F, 0x0F, 0x00 }, { 0x9F, 0x08, 0x0F } },
+            { 3,   0xB, 2,  16,  { 0x9F, 0x01, 0x02 }, { 0x9F, 0x09, 0x00 } },
+            { 4,   0xC, 3,  100, { 0x9F, 0x02, 0x03 }, { 0x9F, 0x0E, 0x04 } },
+            { 5,   0xE, 4,  125, { 0x9F, 0x03, 0x00 }, { 0x9F, 0x0F, 0x0D } },   // no pitch bend on a button
+            { 6,   0x9, 1,  126, { 0x9F, 0x00, 0x00 }, { 0x9F, 0x07, 0x0E } },
+            { 7,   0x9, 1,  127, { 0x9F, 0x00, 0x00 }, { 0x9F, 0x0F, 0x0F } },
+            { 91,  0xB, 1,  0,   { 0x9F, 0x00, 0x02 }, { 0x9F, 0x00, 0x00 } },
+            { 92,  0xE, 5,  126, { 0x9F, 0x04, 0x01 }, { 0x9F, 0x07, 0x0E } },
+            { 93,  0xC, 6,  1,   { 0x9F, 0x05, 0x00 }, { 0x9F, 0x00, 0x01 } },   // no program change on a knob
+            { 99,  0xB, 1,  60,  { 0x9F, 0x00, 0x02 }, { 0x9F, 0x03, 0x0C } },
+            { 100, 0xE, 9,  127, { 0x9F, 0x08, 0x01 }, { 0x9F, 0x07, 0x0F } },
+            { 101, 0xB, 2,  64,  { 0x9F, 0x01, 0x00 }, { 0x9F, 0x04, 0x00 } },   // no control change on a fader
+            { 108, 0xE, 9,  16,  { 0x9F, 0x08, 0x01 }, { 0x9F, 0x01, 0x00 } },
+        };
+
+        for (const auto& f : forms)
+        {
+            ud[f.id - 1][0] = (uint8_t) f.nibble;
+            ud[f.id - 1][1] = (uint8_t) ((f.nibble << 4) | (f.chan - 1));
+            auto control = state().currentMap.getControl (f.id);
+            control.setProperty (Tags::chan, f.chan, nullptr);
+            control.setProperty (Tags::value, f.value, nullptr);
+        }
+
+        sendTo (surface);
+
+        // The burst and the header, then the buttons' pass one and pass two (90 each), then the
+        // other 18 controls' pass one and pass two.
+        const auto sent = surface.getReceivedMessages();
+        ASSERT_EQ (sent.size(), 32u + 1u + 216u + 1u);
+
+        for (const auto& f : forms)
+        {
+            const auto first = f.id <= 90 ? (size_t) (33 + f.id - 1) : (size_t) (33 + 180 + f.id - 91);
+            const auto second = first + (f.id <= 90 ? 90u : 18u);
+            EXPECT_EQ (hex (sent[first]), hex (f.passOne)) << "control " << f.id << ", pass one";
+            EXPECT_EQ (hex (sent[second]), hex (f.passTwo)) << "control " << f.id << ", pass two";
+        }
+    }
+
     TEST_F (Transfer, ALoadedUserDefinedFileArrivesAsTheFileSays)
     {
         fenz::VirtualSurface surface (Model::tamrel);
