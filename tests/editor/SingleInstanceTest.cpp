@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -47,6 +48,21 @@ namespace
 
     TEST (SingleInstance, TheUserFolderIsTheRuntimeFolderElseOneNamedWithTheUserIdForTheUserAlone)
     {
+        // The process's own temporary folder and runtime folder come back however the case
+        // ends: the cases after it in the same process use them.
+        const auto previousTemp = juce::SystemStats::getEnvironmentVariable ("TMPDIR", {});
+        const auto hadRuntime = std::getenv ("XDG_RUNTIME_DIR") != nullptr;
+        const auto previousRuntime = juce::SystemStats::getEnvironmentVariable ("XDG_RUNTIME_DIR", {});
+        const juce::ScopeGuard restoreEnvironment { [&]
+        {
+            setenv ("TMPDIR", previousTemp.toRawUTF8(), 1);
+
+            if (hadRuntime)
+                setenv ("XDG_RUNTIME_DIR", previousRuntime.toRawUTF8(), 1);
+            else
+                unsetenv ("XDG_RUNTIME_DIR");
+        } };
+
         PrivateFolder runtime, temp;
         setenv ("TMPDIR", temp.file.getFullPathName().toRawUTF8(), 1);
         const auto ownFolder = temp.file.getChildFile ("kestal-" + juce::String ((juce::int64) getuid()));
