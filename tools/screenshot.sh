@@ -18,7 +18,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     KESTAL_SETTINGS_DIR=$settings KESTAL_VIRTUAL_SURFACE=tamrel build-app/Kestal > /dev/null 2>&1 &
     app=$!
     for _ in $(seq 1 100); do
-        window=$(xdotool search --onlyvisible --name "^Tamrel/Ostrel Pelto V1.14$" | head -n1) && [ -n "$window" ] && break
+        # The editor'"'"'s main window is the first it shows.
+        window=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | head -n1) && [ -n "$window" ] && break
         sleep 0.1
     done
     sleep 0.5
