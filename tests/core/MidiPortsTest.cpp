@@ -1,82 +1,25 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "FakeMidiPorts.h"
+#include "StringLists.h"
 #include "fenz_MidiPorts.h"
 
 #include <optional>
 #include <vector>
 
 using namespace fenz;
+using testsupport::FakeMidiPorts;
+using testsupport::toVector;
 using ::testing::ElementsAre;
 
 namespace
 {
 
-// A provider with fixed port lists whose ports tell which provider opened them, and at which
-// of its own positions.
-class FakeProvider : public MidiPortProvider
-{
-public:
-    FakeProvider (juce::String providerName, juce::StringArray outs, juce::StringArray ins)
-        : name (std::move (providerName)), outputs (std::move (outs)), inputs (std::move (ins)) {}
-
-    struct Output : MidiOutputPort
-    {
-        Output (juce::String o, int i) : opener (std::move (o)), index (i) {}
-        void sendMessageNow (const juce::MidiMessage&) override {}
-        void sendBlockOfMessagesNow (const juce::MidiBuffer&) override {}
-        juce::String opener;
-        int index;
-    };
-
-    struct Input : MidiInputPort
-    {
-        Input (juce::String o, int i, juce::MidiInputCallback& cb) : opener (std::move (o)), index (i), callback (&cb) {}
-        void start() override {}
-        void stop() override {}
-        juce::String opener;
-        int index;
-        juce::MidiInputCallback* callback;
-    };
-
-    juce::StringArray getOutputNames() override  { return outputs; }
-    juce::StringArray getInputNames() override   { return inputs; }
-
-    std::unique_ptr<MidiOutputPort> openOutput (int index) override
-    {
-        ++numOpens;
-
-        if (refuse || ! juce::isPositiveAndBelow (index, outputs.size()))
-            return nullptr;
-
-        return std::make_unique<Output> (name, index);
-    }
-
-    std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override
-    {
-        ++numOpens;
-
-        if (refuse || ! juce::isPositiveAndBelow (index, inputs.size()))
-            return nullptr;
-
-        return std::make_unique<Input> (name, index, callback);
-    }
-
-    juce::String name;
-    juce::StringArray outputs, inputs;
-    bool refuse = false;
-    int numOpens = 0;
-};
-
 struct NullCallback : juce::MidiInputCallback
 {
     void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
 };
-
-std::vector<juce::String> toVector (const juce::StringArray& names)
-{
-    return { names.begin(), names.end() };
-}
 
 // Which provider, and which of its positions, a combined-list position was routed to.
 struct Route
@@ -88,26 +31,25 @@ struct Route
 
 void PrintTo (const Route& r, std::ostream* os)  { *os << r.opener << "#" << r.index; }
 
+// The system's ports and two added providers, in that order. Every port tells which of them
+// opened it, and at which of its own positions.
 class MidiPortsTest : public ::testing::Test
 {
 protected:
-    FakeProvider system { "system", { "Sys Out A", "Sys Out B" }, { "Sys In" } };
-    FakeProvider first  { "first",  { "First Out" }, { "First In A", "First In B" } };
-    FakeProvider second { "second", { "Second Out A", "Second Out B" }, { "Second In" } };
+    FakeMidiPorts system { { "Sys Out A", "Sys Out B" }, { "Sys In" } };
+    FakeMidiPorts first  { { "First Out" }, { "First In A", "First In B" }, FakeMidiPorts::Installed::asAdded };
+    FakeMidiPorts second { { "Second Out A", "Second Out B" }, { "Second In" }, FakeMidiPorts::Installed::asAdded };
     NullCallback callback;
 
-    void SetUp() override
+    juce::String nameOf (const FakeMidiPorts& opener) const
     {
-        MidiPorts::setSystemProvider (&system);
-        MidiPorts::addProvider (&first);
-        MidiPorts::addProvider (&second);
+        return &opener == &system ? "system" : (&opener == &first ? "first" : (&opener == &second ? "second" : "another"));
     }
 
-    void TearDown() override
+    Route routeOf (const MidiOutputPort& port) const
     {
-        MidiPorts::removeProvider (&first);
-        MidiPorts::removeProvider (&second);
-        MidiPorts::setSystemProvider (nullptr);
+        auto& fake = dynamic_cast<const FakeMidiPorts::Output&> (port);
+        return Route { nameOf (fake.owner), fake.index };
     }
 
     std::optional<Route> outputRoute (int index)
@@ -117,8 +59,7 @@ protected:
         if (port == nullptr)
             return std::nullopt;
 
-        auto& fake = dynamic_cast<FakeProvider::Output&> (*port);
-        return Route { fake.opener, fake.index };
+        return routeOf (*port);
     }
 
     std::optional<Route> inputRoute (int index)
@@ -128,12 +69,13 @@ protected:
         if (port == nullptr)
             return std::nullopt;
 
-        auto& fake = dynamic_cast<FakeProvider::Input&> (*port);
-        EXPECT_EQ (fake.callback, &callback);
-        return Route { fake.opener, fake.index };
+        auto& fake = dynamic_cast<FakeMidiPorts::Input&> (*port);
+        EXPECT_EQ (&fake.callback, &callback);
+        return Route { nameOf (fake.owner), fake.index };
     }
 
-    int totalOpens() const  { return system.numOpens + first.numOpens + second.numOpens; }
+    static int opensAskedOf (const FakeMidiPorts& p)  { return p.numOutputOpens + p.numInputOpens; }
+    int totalOpens() const  { return opensAskedOf (system) + opensAskedOf (first) + opensAskedOf (second); }
 };
 
 } // namespace
@@ -171,10 +113,11 @@ TEST_F (MidiPortsTest, PositionsOutsideTheListOpenNothingAndAskNoProvider)
 
 TEST_F (MidiPortsTest, AProviderThatCannotOpenItsPortGivesNull)
 {
-    first.refuse = true;
+    first.refusedOutputs = first.outputs;
+    first.refusedInputs = first.inputs;
     EXPECT_EQ (MidiPorts::openOutput (2), nullptr);
     EXPECT_EQ (MidiPorts::openInput (1, callback), nullptr);
-    EXPECT_EQ (first.numOpens, 2);
+    EXPECT_EQ (opensAskedOf (first), 2);
 }
 
 TEST_F (MidiPortsTest, RemovingAProviderMovesTheLaterOnesUp)
@@ -191,7 +134,7 @@ TEST_F (MidiPortsTest, RemovingAProviderMovesTheLaterOnesUp)
 TEST_F (MidiPortsTest, AddingAProviderTwiceListsItOnceAndRemovingAStrangerChangesNothing)
 {
     MidiPorts::addProvider (&first);
-    FakeProvider stranger { "stranger", { "Stranger" }, {} };
+    FakeMidiPorts stranger { { "Stranger" }, {}, FakeMidiPorts::Installed::no };
     MidiPorts::removeProvider (&stranger);
     MidiPorts::addProvider (nullptr);
 
@@ -201,8 +144,7 @@ TEST_F (MidiPortsTest, AddingAProviderTwiceListsItOnceAndRemovingAStrangerChange
 
 TEST_F (MidiPortsTest, AnEmptySystemProviderLeavesOnlyTheAddedPorts)
 {
-    FakeProvider none { "none", {}, {} };
-    MidiPorts::setSystemProvider (&none);
+    FakeMidiPorts none;   // in the system's place
 
     EXPECT_THAT (toVector (MidiPorts::getOutputNames()),
                  ElementsAre ("First Out", "Second Out A", "Second Out B"));
@@ -225,7 +167,7 @@ TEST_F (MidiPortsTest, ClearingTheReplacementRestoresTheSystemsOwnDevices)
     EXPECT_EQ (outputRoute (outputs.size() - 3), (Route { "first", 0 }));
     EXPECT_EQ (inputs[inputs.size() - 3], "First In A");
     EXPECT_EQ (inputRoute (inputs.size() - 1), (Route { "second", 0 }));
-    EXPECT_EQ (system.numOpens, 0);
+    EXPECT_EQ (opensAskedOf (system), 0);
 }
 
 // What a chooser offers: the names in the list's order, each exact name once, no blank ones.
@@ -296,28 +238,27 @@ TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
     EXPECT_EQ (names, MidiPorts::getOutputNames());
     EXPECT_EQ (identifiers.size(), 5) << "every port has an identifier of its own";
 
-    const auto routeOf = [] (const juce::String& identifier) -> std::optional<Route>
+    const auto identifiedRoute = [this] (const juce::String& identifier) -> std::optional<Route>
     {
         auto port = MidiPorts::openOutputWithIdentifier (identifier);
 
         if (port == nullptr)
             return std::nullopt;
 
-        auto& fake = dynamic_cast<FakeProvider::Output&> (*port);
-        return Route { fake.opener, fake.index };
+        return routeOf (*port);
     };
 
-    EXPECT_EQ (routeOf (outputs[1].identifier), (Route { "system", 1 }));
-    EXPECT_EQ (routeOf (outputs[2].identifier), (Route { "first", 0 }));
-    EXPECT_EQ (routeOf (outputs[4].identifier), (Route { "second", 1 }));
-    EXPECT_EQ (routeOf ("no such port"), std::nullopt);
+    EXPECT_EQ (identifiedRoute (outputs[1].identifier), (Route { "system", 1 }));
+    EXPECT_EQ (identifiedRoute (outputs[2].identifier), (Route { "first", 0 }));
+    EXPECT_EQ (identifiedRoute (outputs[4].identifier), (Route { "second", 1 }));
+    EXPECT_EQ (identifiedRoute ("no such port"), std::nullopt);
 
     // With the first provider gone the second one's ports move up the list, but each
     // identifier still opens its own port, and the gone port's opens none.
     MidiPorts::removeProvider (&first);
-    EXPECT_EQ (routeOf (outputs[2].identifier), std::nullopt);
-    EXPECT_EQ (routeOf (outputs[3].identifier), (Route { "second", 0 }));
-    EXPECT_EQ (routeOf (outputs[4].identifier), (Route { "second", 1 }));
+    EXPECT_EQ (identifiedRoute (outputs[2].identifier), std::nullopt);
+    EXPECT_EQ (identifiedRoute (outputs[3].identifier), (Route { "second", 0 }));
+    EXPECT_EQ (identifiedRoute (outputs[4].identifier), (Route { "second", 1 }));
 }
 
 #if JUCE_LINUX

@@ -1,37 +1,25 @@
 #include <gtest/gtest.h>
 #include "fenz_RegularFile.h"
 #include "FifoWatchdog.h"
+#include "TemporaryFolder.h"
 
 namespace
 {
     struct RegularFile : public ::testing::Test
     {
-        RegularFile()            { folder.createDirectory(); }
-        ~RegularFile() override  { folder.deleteRecursively(); }
-
-        juce::File write (const char* name, size_t bytes)
-        {
-            juce::MemoryBlock block (bytes);
-
-            for (size_t i = 0; i < bytes; ++i)
-                static_cast<char*> (block.getData())[i] = (char) (i % 253 + 1);
-
-            const auto f = folder.getChildFile (name);
-            EXPECT_TRUE (f.create().wasOk());
-            EXPECT_TRUE (bytes == 0 || f.replaceWithData (block.getData(), block.getSize()));
-            return f;
-        }
+        juce::File write (const char* name, size_t bytes)  { return temporary.write (name, bytes); }
 
         static bool startsAsWritten (const juce::MemoryBlock& block)
         {
             for (size_t i = 0; i < block.getSize(); ++i)
-                if (block[i] != (char) (i % 253 + 1))
+                if (block[i] != testsupport::TemporaryFolder::byteAt (i))
                     return false;
 
             return true;
         }
 
-        juce::File folder { juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("regular", {}) };
+        testsupport::TemporaryFolder temporary { "regular" };
+        const juce::File folder = temporary.getFile();
     };
 }
 

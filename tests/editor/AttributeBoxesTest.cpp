@@ -12,7 +12,7 @@
 // table, the control labels and the bytes a transfer sends.
 namespace
 {
-    using editortest::pump;
+    using testsupport::pump;
     using SurfaceControl = fenz::VirtualSurface::ControlAssignment;
 
     //==============================================================================

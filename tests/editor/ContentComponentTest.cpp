@@ -3,6 +3,7 @@
 #include "Arrays.h"
 
 using namespace editortest;
+using testsupport::pump;
 
 namespace
 {

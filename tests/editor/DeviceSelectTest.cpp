@@ -3,7 +3,7 @@
 
 #include "ChooserTestSupport.h"
 #include "DeviceSelectComponent.h"
-#include "fenz_MidiPorts.h"
+#include "FakeMidiPorts.h"
 
 #include <functional>
 #include <vector>
@@ -14,32 +14,14 @@ using namespace choosertest;
 namespace
 {
 
-// Stands in for the system's MIDI devices: only the output names matter to the chooser.
-class FakeOutputs : public fenz::MidiPortProvider
-{
-public:
-    juce::StringArray getOutputNames() override  { return outputs; }
-    juce::StringArray getInputNames() override   { return {}; }
-    std::unique_ptr<fenz::MidiOutputPort> openOutput (int) override  { return nullptr; }
-    std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
-
-    juce::StringArray outputs;
-};
-
 class DeviceChooserTest : public ::testing::Test
 {
 protected:
-    FakeOutputs system;
+    testsupport::FakeMidiPorts system;   // the machine's devices: only the output names matter to the chooser
 
     void SetUp() override
     {
-        fenz::MidiPorts::setSystemProvider (&system);
         g_lastSelectedDevice = {};
-    }
-
-    void TearDown() override
-    {
-        fenz::MidiPorts::setSystemProvider (nullptr);
     }
 
     // The chooser's children are, in order: the connect button, the cancel button, the port list.

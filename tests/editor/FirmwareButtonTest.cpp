@@ -4,6 +4,7 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 
 using namespace editortest;
+using testsupport::pump;
 
 namespace
 {

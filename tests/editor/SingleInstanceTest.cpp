@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "SingleInstance.h"
-#include "EditorTestSupport.h"
+#include "GuiTestSupport.h"
+#include "ScopedEnvironment.h"
 
 namespace
 {
@@ -50,24 +50,13 @@ namespace
     {
         // The process's own temporary folder and runtime folder come back however the case
         // ends: the cases after it in the same process use them.
-        const auto previousTemp = juce::SystemStats::getEnvironmentVariable ("TMPDIR", {});
-        const auto hadRuntime = std::getenv ("XDG_RUNTIME_DIR") != nullptr;
-        const auto previousRuntime = juce::SystemStats::getEnvironmentVariable ("XDG_RUNTIME_DIR", {});
-        const juce::ScopeGuard restoreEnvironment { [&]
-        {
-            setenv ("TMPDIR", previousTemp.toRawUTF8(), 1);
-
-            if (hadRuntime)
-                setenv ("XDG_RUNTIME_DIR", previousRuntime.toRawUTF8(), 1);
-            else
-                unsetenv ("XDG_RUNTIME_DIR");
-        } };
+        testsupport::ScopedEnvironment tempVariable ("TMPDIR"), runtimeVariable ("XDG_RUNTIME_DIR");
 
         PrivateFolder runtime, temp;
-        setenv ("TMPDIR", temp.file.getFullPathName().toRawUTF8(), 1);
+        tempVariable.set (temp.file.getFullPathName().toRawUTF8());
         const auto ownFolder = temp.file.getChildFile ("kestal-" + juce::String ((juce::int64) getuid()));
 
-        setenv ("XDG_RUNTIME_DIR", runtime.file.getFullPathName().toRawUTF8(), 1);
+        runtimeVariable.set (runtime.file.getFullPathName().toRawUTF8());
         EXPECT_EQ (SingleInstance::findUserFolder(), runtime.file);
         EXPECT_FALSE (ownFolder.exists());
 
@@ -77,18 +66,18 @@ namespace
             if (juce::String (runtimeFolder) == "open")
             {
                 chmod (runtime.file.getFullPathName().toRawUTF8(), 0755);
-                setenv ("XDG_RUNTIME_DIR", runtime.file.getFullPathName().toRawUTF8(), 1);
+                runtimeVariable.set (runtime.file.getFullPathName().toRawUTF8());
             }
             else
             {
-                setenv ("XDG_RUNTIME_DIR", "run/user", 1);
+                runtimeVariable.set ("run/user");
             }
 
             EXPECT_EQ (SingleInstance::findUserFolder(), ownFolder) << runtimeFolder;
             EXPECT_EQ (modeOf (ownFolder), 0700) << runtimeFolder;
         }
 
-        unsetenv ("XDG_RUNTIME_DIR");
+        runtimeVariable.set (nullptr);
         EXPECT_EQ (SingleInstance::findUserFolder(), ownFolder);
 
         // The user's own folder, opened to others, is closed again.
@@ -152,7 +141,7 @@ namespace
     void waitForHandOvers (const juce::StringArray& received, int count)
     {
         for (int i = 0; i < 500 && received.size() < count; ++i)
-            editortest::pump (10);
+            testsupport::pump (10);
     }
 
     TEST (SingleInstance, TheHandOverSurvivesJunkAndOversizedOrForeignMessages)
@@ -205,7 +194,7 @@ namespace
             juce::Thread::sleep (300);   // delivered to the message queue, not yet called
         }
 
-        editortest::pump (200);
+        testsupport::pump (200);
         EXPECT_TRUE (received.isEmpty());
         EXPECT_FALSE (SingleInstance (appName, folder.file).isAnotherInstanceRunning());
     }

@@ -8,6 +8,7 @@
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
 using namespace paneltest;
+using namespace testsupport;
 
 namespace
 {
@@ -22,7 +23,7 @@ namespace
             return d;
         }
 
-        RecordingPorts ports { {} };
+        FakeMidiPorts ports;
         firmwaretest::RecordedTiming time;
         juce::Component::SafePointer<juce::Component> panel;
     };
@@ -175,7 +176,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     auto& p = dialog->getPanel();
     p.updateProgress (1);
 
-    bool quit = false, watchdogFired = false;
+    bool quit = false;
     int boxes = 0;
     p.dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
 
@@ -188,20 +189,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     } });
 
     // Should the chooser stay open, the test fails instead of waiting for ever.
-    struct Watchdog : private juce::Timer
-    {
-        explicit Watchdog (bool& f) : fired (f)  { startTimer (10000); }
-        ~Watchdog() override                     { stopTimer(); }
-
-        void timerCallback() override
-        {
-            stopTimer();
-            fired = true;
-            juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
-        }
-
-        bool& fired;
-    } watchdog { watchdogFired };
+    StuckDialogGuard watchdog (10000);
 
     juce::MessageManager::callAsync ([&p]
     {
@@ -211,7 +199,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     dialog->runModalLoop();
     pump (50);
 
-    EXPECT_FALSE (watchdogFired);
+    EXPECT_FALSE (watchdog.fired());
     EXPECT_EQ (script.numAnswered(), 2u);
     EXPECT_TRUE (quit);
     EXPECT_FALSE (dialog->isVisible());

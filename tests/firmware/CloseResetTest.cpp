@@ -7,21 +7,10 @@
 
 using fenz::FirmwareUpgradeComponent;
 using namespace paneltest;
+using namespace testsupport;
 
 namespace
 {
-    // The ports that were opened, in order, each time it was opened.
-    juce::StringArray openedPorts (const RecordingPorts& ports)
-    {
-        juce::StringArray opened;
-
-        for (auto& line : ports.log)
-            if (line.startsWith ("open "))
-                opened.add (line.fromFirstOccurrenceOf ("open ", false, false));
-
-        return opened;
-    }
-
     // A panel built and closed at once; its close-time reset takes its pauses through the
     // given function, which need not wait.
     void buildAndCloseAPanel (std::function<void (int milliseconds)> pause = [] (int) {})
@@ -49,21 +38,14 @@ TEST (CloseTimeReset, ServesEveryPortWhoseNameHoldsTheFragment)
 
     for (const auto& r : rows)
     {
-        RecordingPorts ports (r.outputs);
+        FakeMidiPorts ports (r.outputs);
+        ports.numberOutputs();
         buildAndCloseAPanel();
 
-        EXPECT_EQ (openedPorts (ports), r.served) << r.outputs.joinIntoString (" | ").toStdString();
+        EXPECT_EQ (ports.openedOutputs, r.served) << r.outputs.joinIntoString (" | ").toStdString();
 
         // Every port that was opened was closed again.
-        int opens = 0, closes = 0;
-
-        for (auto& line : ports.log)
-        {
-            opens += line.startsWith ("open ") ? 1 : 0;
-            closes += line.startsWith ("close ") ? 1 : 0;
-        }
-
-        EXPECT_EQ (opens, closes);
+        EXPECT_EQ (ports.openedOutputs.size(), ports.numOutputCloses);
     }
 }
 
@@ -77,7 +59,8 @@ TEST (CloseTimeReset, ServesMoreThanTwelvePorts)
         names.add ("Fenz Tamrel MIDI " + juce::String (i));
     }
 
-    RecordingPorts ports (names);
+    FakeMidiPorts ports (names);
+    ports.numberOutputs();
     buildAndCloseAPanel();
 
     juce::StringArray expected;
@@ -85,16 +68,17 @@ TEST (CloseTimeReset, ServesMoreThanTwelvePorts)
     for (int i = 1; i <= 15; ++i)
         expected.add ("Fenz firmware upgrade " + juce::String (i));
 
-    EXPECT_EQ (openedPorts (ports), expected);
+    EXPECT_EQ (ports.openedOutputs, expected);
 }
 
 TEST (CloseTimeReset, APortThatDoesNotOpenIsSkipped)
 {
-    RecordingPorts ports ({ "Fenz firmware upgrade 1", "Fenz firmware upgrade 2", "Fenz firmware upgrade 3" });
-    ports.refused.add ("Fenz firmware upgrade 2");
+    FakeMidiPorts ports ({ "Fenz firmware upgrade 1", "Fenz firmware upgrade 2", "Fenz firmware upgrade 3" });
+    ports.numberOutputs();
+    ports.refusedOutputs.add ("Fenz firmware upgrade 2");
     buildAndCloseAPanel();
 
-    EXPECT_EQ (openedPorts (ports), juce::StringArray ({ "Fenz firmware upgrade 1", "Fenz firmware upgrade 3" }));
+    EXPECT_EQ (ports.openedOutputs, juce::StringArray ({ "Fenz firmware upgrade 1", "Fenz firmware upgrade 3" }));
 }
 
 // A device that restarts once it has its reset leaves the list at once, and the ports after it
@@ -113,11 +97,12 @@ TEST (CloseTimeReset, ADeviceLeavingAfterItsResetMovesNoResetOntoAnotherPort)
     for (const auto& r : rows)
     {
         SCOPED_TRACE (r.outputs.joinIntoString (" | "));
-        RecordingPorts ports (r.outputs);
+        FakeMidiPorts ports (r.outputs);
+        ports.numberOutputs();
         ports.leaveWhenClosed = r.leaving;
         buildAndCloseAPanel();
 
-        EXPECT_EQ (ports.received.count ("Synthesizer"), 0u);
+        EXPECT_EQ (ports.sentTo ("Synthesizer").size(), 0u);
 
         // The reset is 17 messages; ports of one name share their record.
         for (const auto& name : r.outputs)
@@ -126,7 +111,7 @@ TEST (CloseTimeReset, ADeviceLeavingAfterItsResetMovesNoResetOntoAnotherPort)
                 continue;
 
             const auto sameName = (size_t) std::count (r.outputs.begin(), r.outputs.end(), name);
-            EXPECT_EQ (ports.received[name].size(), 17u * sameName) << name;
+            EXPECT_EQ (ports.sentTo (name).size(), 17u * sameName) << name;
         }
     }
 }
@@ -135,7 +120,8 @@ TEST (CloseTimeReset, ADeviceLeavingAfterItsResetMovesNoResetOntoAnotherPort)
 // the handler's own upgrade ports close only after all of that.
 TEST (CloseTimeReset, ResetsBeforeTheHandlerClosesItsPorts)
 {
-    RecordingPorts ports ({ "Fenz firmware upgrade", "Fenz firmware upgrade 2" });
+    FakeMidiPorts ports ({ "Fenz firmware upgrade", "Fenz firmware upgrade 2" });
+    ports.numberOutputs();
 
     {
         FirmwareUpgradeComponent panel (176);
@@ -160,14 +146,13 @@ namespace
 {
     // The bytes a port received, each taken from one message as the device reads it: note on,
     // channel 16, the high nibble, then the low nibble.
-    std::vector<int> decodedBytes (const std::vector<juce::MidiMessage>& messages)
+    std::vector<int> decodedBytes (const std::vector<FakeMidiPorts::Bytes>& messages)
     {
         std::vector<int> bytes;
 
-        for (const auto& m : messages)
+        for (const auto& raw : messages)
         {
-            const auto* raw = m.getRawData();
-            EXPECT_EQ (m.getRawDataSize(), 3);
+            EXPECT_EQ (raw.size(), 3u);
             EXPECT_EQ (raw[0], 0x9f);
             EXPECT_LT (raw[1], 0x10);
             EXPECT_LT (raw[2], 0x10);
@@ -182,7 +167,8 @@ namespace
 // and 10 ms after the last, before the port is closed.
 TEST (CloseTimeReset, SendsTheResetPacketPacedForTheClose)
 {
-    RecordingPorts ports ({ "Fenz firmware upgrade", "Fenz Tamrel MIDI", "Fenz firmware upgrade 2" });
+    FakeMidiPorts ports ({ "Fenz firmware upgrade", "Fenz Tamrel MIDI", "Fenz firmware upgrade 2" });
+    ports.numberOutputs();
     std::vector<int> pauses;
 
     buildAndCloseAPanel ([&] (int ms)
@@ -195,9 +181,9 @@ TEST (CloseTimeReset, SendsTheResetPacketPacedForTheClose)
                                          0x1d, 0x03, 0x00, 0x49, 0x02, 0x00, 0xbd };
 
     for (const auto* name : { "Fenz firmware upgrade", "Fenz firmware upgrade 2" })
-        EXPECT_EQ (decodedBytes (ports.received[name]), resetPacket) << name;
+        EXPECT_EQ (decodedBytes (ports.sentTo (name)), resetPacket) << name;
 
-    EXPECT_EQ (ports.received.count ("Fenz Tamrel MIDI"), 0u);
+    EXPECT_EQ (ports.sentTo ("Fenz Tamrel MIDI").size(), 0u);
 
     std::vector<int> expectedPauses;
 

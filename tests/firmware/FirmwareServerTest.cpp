@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include "fenz_FirmwareServer.h"
+#include "ScopedEnvironment.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace
 {
@@ -85,32 +85,24 @@ INSTANTIATE_TEST_SUITE_P (Refused, ServerRoot, ::testing::Values (
     RootCase { "mirror.example.org",                    nullptr },
     RootCase { "127.0.0.1:8080",                        nullptr }));
 
-namespace
-{
-    // Sets KESTAL_FIRMWARE_SERVER for one test and removes it afterwards.
-    struct ServerVariable
-    {
-        explicit ServerVariable (const char* value) { setenv ("KESTAL_FIRMWARE_SERVER", value, 1); }
-        ~ServerVariable()                           { unsetenv ("KESTAL_FIRMWARE_SERVER"); }
-    };
-}
+using testsupport::ScopedEnvironment;
 
 TEST (ServerRootVariable, UnsetGivesTheConstant)
 {
-    unsetenv ("KESTAL_FIRMWARE_SERVER");
+    const ScopedEnvironment variable ("KESTAL_FIRMWARE_SERVER", nullptr);
     EXPECT_EQ (fenz::FirmwareServer::root(), "https://firmware.fenzwerk.example/");
 }
 
 TEST (ServerRootVariable, AcceptedValueIsTheRoot)
 {
-    ServerVariable variable ("http://127.0.0.1:4711/mirror");
+    const ScopedEnvironment variable ("KESTAL_FIRMWARE_SERVER", "http://127.0.0.1:4711/mirror");
     EXPECT_EQ (fenz::FirmwareServer::root(), "http://127.0.0.1:4711/mirror/");
     EXPECT_EQ (fenz::FirmwareServer::listAddress (176), "http://127.0.0.1:4711/mirror/firmware.xml");
 }
 
 TEST (ServerRootVariable, RefusedValueGivesTheConstantAndALine)
 {
-    ServerVariable variable ("http://mirror.example.org/");
+    const ScopedEnvironment variable ("KESTAL_FIRMWARE_SERVER", "http://mirror.example.org/");
 
     ::testing::internal::CaptureStderr();
     const auto root = fenz::FirmwareServer::root();
@@ -124,7 +116,7 @@ TEST (ServerRootVariable, RefusedValueGivesTheConstantAndALine)
 // the common list.
 TEST (ServerListAddress, ByProduct)
 {
-    unsetenv ("KESTAL_FIRMWARE_SERVER");
+    const ScopedEnvironment variable ("KESTAL_FIRMWARE_SERVER", nullptr);
 
     for (int id : { 94, 130 })
         EXPECT_EQ (fenz::FirmwareServer::listAddress (id), "https://firmware.fenzwerk.example/firmware-special.xml") << id;

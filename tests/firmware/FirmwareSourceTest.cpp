@@ -5,8 +5,9 @@
 #include "fenz_UpgraderChoosers.h"
 #include "LoopbackHttpServer.h"
 #include "FifoWatchdog.h"
+#include "ScopedEnvironment.h"
+#include "TemporaryFolder.h"
 
-#include <cstdlib>
 #include <cstring>
 
 using Way = firmwaretest::LoopbackHttpServer::Way;
@@ -81,20 +82,11 @@ namespace
     // server of its own on this machine that KESTAL_FIRMWARE_SERVER points at.
     struct Step4 : public ::testing::Test
     {
-        Step4()
-        {
-            for (const char* name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
-                unsetenv (name);
-
-            setenv ("KESTAL_FIRMWARE_SERVER", server.root().toRawUTF8(), 1);
-        }
-
         ~Step4() override
         {
             panel = nullptr;
             ownPanel = nullptr;
             server.stop();
-            unsetenv ("KESTAL_FIRMWARE_SERVER");
         }
 
         fenz::FirmwareUpgradeComponent& makePanel (int productId)
@@ -172,7 +164,9 @@ namespace
             return h != nullptr && h->data == nullptr && h->size == 0;
         }
 
+        testsupport::ScopedNoProxies noProxies;
         firmwaretest::LoopbackHttpServer server;
+        testsupport::ScopedEnvironment serverVariable { "KESTAL_FIRMWARE_SERVER", server.root().toRawUTF8() };
         std::unique_ptr<fenz::FirmwareUpgradeComponent> ownPanel;
         fenz::FirmwareUpgradeComponent* panel = nullptr;
 
@@ -485,7 +479,7 @@ TEST_F (Step4, DownloadsAnImageOfTheLargestSize)
         SCOPED_TRACE (head);
         const auto image = imageOf (63487);
         firmwaretest::LoopbackHttpServer own;
-        setenv ("KESTAL_FIRMWARE_SERVER", own.root().toRawUTF8(), 1);
+        serverVariable.set (own.root().toRawUTF8());
         own.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
         own.answer ("/a.bin", { 200, image, Way::whole, 0, head });
         boxes.clear();
@@ -778,10 +772,8 @@ namespace
     class Step4LocalFile : public Step4, public ::testing::WithParamInterface<NameCase>
     {
     public:
-        Step4LocalFile()  { folder.createDirectory(); }
-        ~Step4LocalFile() override { folder.deleteRecursively(); }
-
-        juce::File folder { juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("step4-local", {}) };
+        testsupport::TemporaryFolder temporary { "step4-local" };
+        const juce::File folder = temporary.getFile();
     };
 }
 
@@ -826,9 +818,9 @@ INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases)
 // step refuses later, and the window never waits for a writer.
 TEST_F (Step4, LocalFifoIsAnEmptyImage)
 {
-    juce::TemporaryFile folderHolder;
-    const auto folder = folderHolder.getFile();
-    ASSERT_TRUE (folder.createDirectory());
+    const testsupport::TemporaryFolder temporary;
+    const auto folder = temporary.getFile();
+    ASSERT_TRUE (folder.isDirectory());
 
     {
         testsupport::FifoWatchdog fifo (folder.getChildFile ("tamrel_ostrel_1.0.bin"));
@@ -848,8 +840,6 @@ TEST_F (Step4, LocalFifoIsAnEmptyImage)
     EXPECT_EQ (panel->handler->size, 0u);
     ASSERT_NE (panel->handler->data, nullptr);
     EXPECT_EQ (panel->handler->data[0], 0);
-
-    folder.deleteRecursively();
 }
 
 // In manual mode no request is made at all, and a cancelled chooser ends the step.
@@ -873,9 +863,8 @@ TEST_F (Step4, ManualModeAsksNoServer)
 // model the handler was made for, even after the panel's product changed.
 TEST_F (Step4, ManualRuleIsTheHandlersModel)
 {
-    juce::TemporaryFile folderFile;
-    const auto folder = folderFile.getFile();
-    folder.createDirectory();
+    const testsupport::TemporaryFolder temporary;
+    const auto folder = temporary.getFile();
     const auto image = imageOf (1024);
 
     auto& p = makePanel (176);
@@ -896,6 +885,4 @@ TEST_F (Step4, ManualRuleIsTheHandlersModel)
     EXPECT_EQ (panel->handler->pid, 176);
     EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File", "file chooser" }));
     EXPECT_TRUE (handlerHolds (image));
-
-    folder.deleteRecursively();
 }

@@ -1,4 +1,4 @@
-#include "FakePorts.h"
+#include "FakeMidiPorts.h"
 #include "UpgraderFixture.h"
 #include "fenz_FirmwareGlobals.h"
 
@@ -16,7 +16,7 @@ namespace
 
     struct FirmwareGlobals : public UpgraderFixture
     {
-        FakePorts ports;
+        testsupport::FakeMidiPorts ports;
 
         void TearDown() override
         {

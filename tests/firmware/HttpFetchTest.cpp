@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 #include "fenz_HttpFetch.h"
 #include "LoopbackHttpServer.h"
+#include "ScopedEnvironment.h"
 
 #include <juce_events/juce_events.h>
-
-#include <cstdlib>
 
 using End = fenz::HttpFetch::End;
 using Limits = fenz::HttpFetch::Limits;
@@ -39,12 +38,6 @@ namespace
 
     struct Fetch : public ::testing::Test
     {
-        Fetch()
-        {
-            for (const char* name : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
-                unsetenv (name);
-        }
-
         End get (const juce::String& address, Limits limits, bool withBody = true, std::function<bool()> abandon = {})
         {
             body.reset();
@@ -56,6 +49,7 @@ namespace
 
         static constexpr Limits roomy { 5000, 20000, 1 << 20 };
 
+        testsupport::ScopedNoProxies noProxies;
         Server server;
         juce::MemoryOutputStream body;
         int elapsedMs = 0;

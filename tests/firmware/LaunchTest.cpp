@@ -8,6 +8,7 @@
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
 using namespace paneltest;
+using namespace testsupport;
 
 namespace
 {
@@ -47,7 +48,7 @@ namespace
             EXPECT_EQ (box.numButtons, 2);
         }
 
-        RecordingPorts ports { {} };
+        FakeMidiPorts ports;
         RecordingLookAndFeel lookAndFeel;
         juce::Component editor;
     };

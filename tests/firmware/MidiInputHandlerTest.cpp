@@ -2,6 +2,7 @@
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradeProtocol.h"
 #include "FifoWatchdog.h"
+#include "TemporaryFolder.h"
 
 #include <filesystem>
 #include <string>
@@ -161,32 +162,10 @@ TEST (HandlerPorts, DestructorStopsTheInputAndClosesTheOutputFirst)
 class OpenProgram : public ::testing::Test
 {
 protected:
-    juce::TemporaryFile folderHolder { "firmware-images" };
-    juce::File folder = folderHolder.getFile();
+    testsupport::TemporaryFolder temporary { "firmware-images" };
+    const juce::File folder = temporary.getFile();
 
-    OpenProgram()   { folder.createDirectory(); }
-    ~OpenProgram() override  { folder.deleteRecursively(); }
-
-    juce::File writeImage (const char* name, size_t bytes)
-    {
-        juce::MemoryBlock block (bytes);
-
-        for (size_t i = 0; i < bytes; ++i)
-            static_cast<char*> (block.getData())[i] = (char) (i % 251 + 1);
-
-        auto f = folder.getChildFile (name);
-        // Writing no data removes the file; an empty image is a file of its own.
-        if (bytes == 0)
-        {
-            EXPECT_TRUE (f.deleteFile() && f.create().wasOk());
-        }
-        else
-        {
-            EXPECT_TRUE (f.replaceWithData (block.getData(), block.getSize()));
-        }
-
-        return f;
-    }
+    juce::File writeImage (const char* name, size_t bytes)  { return temporary.write (name, bytes); }
 
     static void expectImage (const Handler& h, size_t bytes)
     {
@@ -194,7 +173,7 @@ protected:
         ASSERT_NE (h.data, nullptr);
 
         for (size_t i = 0; i < bytes; ++i)
-            ASSERT_EQ (h.data[i], (char) (i % 251 + 1)) << "byte " << i;
+            ASSERT_EQ (h.data[i], testsupport::TemporaryFolder::byteAt (i)) << "byte " << i;
 
         EXPECT_EQ (h.data[bytes], 0) << "the byte after the image";
     }

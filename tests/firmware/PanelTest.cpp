@@ -6,6 +6,7 @@
 
 using fenz::FirmwareUpgradeComponent;
 using namespace paneltest;
+using namespace testsupport;
 
 namespace
 {
@@ -15,7 +16,7 @@ namespace
         UpgradePanel()   { fenz::bTest = false; }
         ~UpgradePanel() override { fenz::bTest = false; }
 
-        RecordingPorts ports { {} };
+        FakeMidiPorts ports;
     };
 
     const juce::String quote ("\"");

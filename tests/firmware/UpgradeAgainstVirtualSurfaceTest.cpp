@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "FakePorts.h"
+#include "FakeMidiPorts.h"
+#include "RandomImage.h"
 #include "RecordedTiming.h"
 #include "fenz_FirmwareGlobals.h"
 #include "fenz_MacVersion.h"
@@ -11,7 +12,6 @@
 #include "fenz_VirtualSurface.h"
 
 #include <chrono>
-#include <random>
 #include <thread>
 
 // The upgrader's side of the dialogue, as the Upgrade step drives it, against the simulated
@@ -21,19 +21,10 @@ using Handler = fenz::FirmwareUpgradeComponent::MidiInputHandler;
 using Bytes = std::vector<juce::uint8>;
 namespace Protocol = fenz::UpgradeProtocol;
 
+using testsupport::randomImage;
+
 namespace
 {
-
-Bytes randomImage (size_t size, unsigned seed)
-{
-    std::mt19937 random (seed);
-    Bytes image (size);
-
-    for (auto& b : image)
-        b = (juce::uint8) (random() & 0xff);
-
-    return image;
-}
 
 // Waits for the flag a little longer than any answer can take; false if it never came.
 bool waitFor (const std::atomic<bool>& flag)
@@ -54,7 +45,7 @@ bool waitFor (const std::atomic<bool>& flag)
 class UpgradeAgainstVirtualSurface : public ::testing::Test
 {
 protected:
-    firmwaretest::FakePorts system;   // no machine ports: only the surface's
+    testsupport::FakeMidiPorts system;   // no machine ports: only the surface's
     fenz::VirtualSurface surface { fenz::VirtualSurface::Model::tamrel };
     Handler handler;
     juce::TemporaryFile imageFile { ".bin" };

@@ -1,9 +1,9 @@
-#include "FakePorts.h"
+#include "FakeMidiPorts.h"
+#include "RandomImage.h"
 #include "UpgraderFixture.h"
 #include "fenz_VirtualSurface.h"
 
 #include <cstdlib>
-#include <random>
 
 // Whole upgrades through the steps, against the simulated surface in its upgrade mode: every
 // ending of a run from its cause, as the user meets it.
@@ -29,7 +29,7 @@ namespace
 
     struct UpgradeRun : public UpgraderFixture
     {
-        FakePorts machine;   // the machine's own ports: none
+        testsupport::FakeMidiPorts machine;   // the machine's own ports: none
         std::unique_ptr<fenz::VirtualSurface> surface;
         juce::MemoryBlock image;
         std::unique_ptr<juce::TemporaryFile> imageFile;
@@ -42,17 +42,6 @@ namespace
                 surface->uninstall();
 
             surface.reset();
-        }
-
-        static juce::MemoryBlock randomImage (size_t size, unsigned seed)
-        {
-            std::mt19937 random (seed);
-            juce::MemoryBlock block (size);
-
-            for (size_t i = 0; i < size; ++i)
-                block[i] = (char) (random() & 0xff);
-
-            return block;
         }
 
         // Connect to the surface, switch it to upgrade mode, open its upgrade ports and load
@@ -76,7 +65,8 @@ namespace
             press (panel->activateStepButton);
             ASSERT_EQ (panel->step, 2);
 
-            image = randomImage (imageSize, (unsigned) imageSize);
+            const auto bytes = testsupport::randomImage (imageSize, (unsigned) imageSize);
+            image = juce::MemoryBlock (bytes.data(), bytes.size());
             imageFile = std::make_unique<juce::TemporaryFile> (".bin");
             ASSERT_TRUE (imageFile->getFile().replaceWithData (image.getData(), image.getSize()));
             panel->handler->openProgram (imageFile->getFile());

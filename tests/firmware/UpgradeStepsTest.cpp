@@ -1,4 +1,4 @@
-#include "FakePorts.h"
+#include "FakeMidiPorts.h"
 #include "UpgraderFixture.h"
 
 // Connect, Erase, Activate and the checks an Upgrade run makes before anything reaches the
@@ -11,7 +11,7 @@ namespace
 
     struct UpgradeSteps : public UpgraderFixture
     {
-        FakePorts ports;
+        testsupport::FakeMidiPorts ports;
 
         // A recognised device chosen at Connect, as every later step expects.
         void connectTo (const juce::String& name)
@@ -199,7 +199,7 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
     time.onEvent = [&] (const RecordedTiming::Event&)
     {
         openDuringThePause = ports.liveOutputs;
-        sentBeforeThePause = ports.sent.size();
+        sentBeforeThePause = ports.sent().size();
     };
 
     press (panel->eraseStepButton);
@@ -211,9 +211,9 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
     EXPECT_EQ (ports.liveOutputs, 0) << "the output is closed again";
 
     const std::vector<juce::uint8> request { 0xf0, 0x1d, 0x03, 0x01, 0x30, 0x00, 0x7f, 0x7f, 0xf7 };
-    ASSERT_EQ (ports.sent.size(), 2u);
+    ASSERT_EQ (ports.sent().size(), 2u);
 
-    for (const auto& s : ports.sent)
+    for (const auto& s : ports.sent())
     {
         EXPECT_EQ (s.port, "Varn Tamrel Virtual");
         EXPECT_EQ (s.bytes, request);
@@ -232,14 +232,14 @@ TEST_F (UpgradeSteps, EraseWithoutTheOutputDoesNothing)
     {
         SCOPED_TRACE (refuses ? "listed but refuses to open" : "only in other letter case");
         makePanel();
-        ports.sent.clear();
+        ports.calls.clear();
         ports.outputs = refuses ? juce::StringArray { "Varn Tamrel Virtual" } : juce::StringArray { "VARN TAMREL VIRTUAL" };
         ports.refusedOutputs = refuses ? juce::StringArray { "Varn Tamrel Virtual" } : juce::StringArray {};
         connectTo ("Varn Tamrel Virtual");
 
         press (panel->eraseStepButton);
 
-        EXPECT_TRUE (ports.sent.empty());
+        EXPECT_TRUE (ports.sent().empty());
         EXPECT_TRUE (boxes.empty());
         EXPECT_EQ (panel->step, 0);
         EXPECT_EQ (stateOf (*panel).enabled, enabledAt (0));
@@ -390,10 +390,10 @@ TEST_F (UpgradeSteps, ActivateWithAPairThatDoesNotOpen)
         EXPECT_EQ (boxes[0].title, "Firmware Upgrade Error");
         EXPECT_EQ (boxes[0].text, inputOpens ? "No MIDI output device is open" : "No MIDI input device is open");
         EXPECT_FALSE (boxes[0].portsOpen);
-        EXPECT_TRUE (ports.sent.empty() || ports.sentTo (upgradePort).empty());
+        EXPECT_TRUE (ports.sent().empty() || ports.sentTo (upgradePort).empty());
         EXPECT_EQ (ports.liveInputs + ports.liveOutputs, 0);
         TearDown();
-        ports.sent.clear();
+        ports.calls.clear();
     }
 }
 
@@ -426,7 +426,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         makePanel();
         ports.inputs = { "Varn Tamrel Virtual", upgradePort };
         ports.outputs = { "Varn Tamrel Virtual", upgradePort };
-        ports.sent.clear();
+        ports.calls.clear();
         connectTo ("Varn Tamrel Virtual");
 
         if (c.withPorts)

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ChooserTestSupport.h"
-#include "fenz_MidiPorts.h"
+#include "FakeMidiPorts.h"
 #include "fenz_UpgraderChoosers.h"
 
 #include <chrono>
@@ -15,17 +15,6 @@ using namespace choosertest;
 
 namespace
 {
-
-// Stands in for the system's MIDI devices: lists whatever names a test gives it.
-struct FakePorts : public fenz::MidiPortProvider
-{
-    juce::StringArray getOutputNames() override  { return outputs; }
-    juce::StringArray getInputNames() override   { return inputs; }
-    std::unique_ptr<fenz::MidiOutputPort> openOutput (int) override  { return nullptr; }
-    std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
-
-    juce::StringArray outputs, inputs;
-};
 
 // Counts the change notifications a combo box sends.
 struct ChangeCounter : public juce::ComboBox::Listener
@@ -81,10 +70,7 @@ void expectLayout (Chooser& chooser)
 class UpgraderChooserTest : public ::testing::Test
 {
 protected:
-    FakePorts system;
-
-    void SetUp() override     { fenz::MidiPorts::setSystemProvider (&system); }
-    void TearDown() override  { fenz::MidiPorts::setSystemProvider (nullptr); }
+    testsupport::FakeMidiPorts system;   // the machine's devices: whatever names a test gives
 };
 
 juce::ValueTree firmwareList (std::initializer_list<juce::NamedValueSet> entries)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include "MappingFileText.h"
 #include "FifoWatchdog.h"
+#include "TemporaryFolder.h"
 
 namespace
 {
@@ -96,9 +97,9 @@ namespace
     // a folder is a file that cannot be opened, and the loader does not wait on it.
     TEST (MappingFileText, ReadsNothingButARegularFile)
     {
-        juce::TemporaryFile folderHolder;
-        const auto folder = folderHolder.getFile();
-        ASSERT_TRUE (folder.createDirectory());
+        const testsupport::TemporaryFolder temporary;
+        const auto folder = temporary.getFile();
+        ASSERT_TRUE (folder.isDirectory());
 
         {
             testsupport::FifoWatchdog fifo (folder.getChildFile ("map.pelto"));
@@ -109,6 +110,5 @@ namespace
         }
 
         EXPECT_FALSE (MappingFileText::read (folder).has_value());
-        folder.deleteRecursively();
     }
 }

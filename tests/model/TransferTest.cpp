@@ -9,7 +9,7 @@
 #include "UdMode.h"
 #include "KestalFixture.h"
 #include "ExpectedDefaults.h"
-#include "fenz_MidiPorts.h"
+#include "FakeMidiPorts.h"
 #include "fenz_VirtualSurface.h"
 
 namespace
@@ -196,91 +196,11 @@ namespace
     }
 
     //==============================================================================
-    // A system MIDI provider of fixed output names that counts every listing and records, call by
-    // call, what reaches its outputs.
-    class CountingSystem : public fenz::MidiPortProvider
-    {
-    public:
-        struct Call
-        {
-            bool isBlock;
-            std::vector<int> samplePositions;   // blocks only
-            Sequence messages;
-        };
-
-        struct Output : fenz::MidiOutputPort
-        {
-            Output (CountingSystem& s, int i) : system (s), index (i) {}
-            ~Output() override  { ++system.numCloses; }
-
-            void sendMessageNow (const juce::MidiMessage& m) override
-            {
-                system.calls.push_back ({ false, {}, { bytesOf (m) } });
-            }
-
-            void sendBlockOfMessagesNow (const juce::MidiBuffer& buffer) override
-            {
-                Call call { true, {}, {} };
-
-                for (const auto metadata : buffer)
-                {
-                    call.samplePositions.push_back (metadata.samplePosition);
-                    call.messages.push_back (bytesOf (metadata.getMessage()));
-                }
-
-                system.calls.push_back (std::move (call));
-            }
-
-            CountingSystem& system;
-            const int index;
-        };
-
-        explicit CountingSystem (juce::StringArray names = {}) : outputs (std::move (names)) {}
-
-        juce::StringArray getOutputNames() override  { ++numListings; return outputs; }
-        juce::StringArray getInputNames() override   { return {}; }
-
-        std::unique_ptr<fenz::MidiOutputPort> openOutput (int index) override
-        {
-            ++numOpens;
-
-            if (! juce::isPositiveAndBelow (index, outputs.size()))
-                return nullptr;
-
-            openedIndex = index;
-            return std::make_unique<Output> (*this, index);
-        }
-
-        std::unique_ptr<fenz::MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
-
-        Sequence allMessages() const
-        {
-            Sequence s;
-
-            for (const auto& call : calls)
-                s.insert (s.end(), call.messages.begin(), call.messages.end());
-
-            return s;
-        }
-
-        static Bytes bytesOf (const juce::MidiMessage& m)
-        {
-            return { m.getRawData(), m.getRawData() + m.getRawDataSize() };
-        }
-
-        juce::StringArray outputs;
-        std::vector<Call> calls;
-        int numListings = 0, numOpens = 0, numCloses = 0, openedIndex = -1;
-    };
-
-    //==============================================================================
-    // The mapping object with the machine's own MIDI devices replaced by a counting provider, so
-    // that nothing depends on what is plugged in.
+    // The mapping object with the machine's own MIDI devices replaced by ports that count every
+    // listing and open and record, call by call, what reaches them, so that nothing depends on
+    // what is plugged in.
     struct Transfer : public KestalFixture
     {
-        Transfer()            { fenz::MidiPorts::setSystemProvider (&system); }
-        ~Transfer() override  { fenz::MidiPorts::setSystemProvider (nullptr); }
-
         void sendTo (const fenz::VirtualSurface& surface)
         {
             state().deviceName = surface.getPortName();
@@ -290,7 +210,7 @@ namespace
 
         juce::ValueTree controlsOfCurrentMap()  { return state().currentMap.tree.getChildWithName (Tags::controls); }
 
-        CountingSystem system;
+        testsupport::FakeMidiPorts system;
     };
 
 
@@ -543,8 +463,8 @@ namespace
 
         EXPECT_TRUE (result.failed());
         EXPECT_EQ (result.getErrorMessage(), "No device selected");
-        EXPECT_EQ (system.numListings, 0);
-        EXPECT_EQ (system.numOpens, 0);
+        EXPECT_EQ (system.numOutputListings, 0);
+        EXPECT_EQ (system.numOutputOpens, 0);
         EXPECT_TRUE (surface.getReceivedMessages().empty());
     }
 
@@ -574,7 +494,7 @@ namespace
             EXPECT_EQ (result.getErrorMessage(), c.name + ": device does not exist") << c.why;
         }
 
-        EXPECT_EQ (system.numOpens, 0);
+        EXPECT_EQ (system.numOutputOpens, 0);
         EXPECT_TRUE (surface.getReceivedMessages().empty());
         EXPECT_TRUE (system.calls.empty());
     }
@@ -604,18 +524,18 @@ namespace
         system.outputs = { "Other", "Twin", "Twin" };
         state().deviceName = "Twin";
         ASSERT_TRUE (kestal->sendCurrentMapping().wasOk());
-        EXPECT_EQ (system.numOpens, 1);
-        EXPECT_EQ (system.openedIndex, 1);
-        expectSequence (system.allMessages(), transfer (1, valuesOf (defaultWires (0))));
+        EXPECT_EQ (system.numOutputOpens, 1);
+        EXPECT_EQ (system.lastOpenedOutput, 1);
+        expectSequence (system.allSent(), transfer (1, valuesOf (defaultWires (0))));
 
         // Across providers: the system's port comes before the surface's.
         system.calls.clear();
         system.outputs = { "Other", surface.getPortName() };
         state().deviceName = surface.getPortName();
         ASSERT_TRUE (kestal->sendCurrentMapping().wasOk());
-        EXPECT_EQ (system.numOpens, 2);
-        EXPECT_EQ (system.openedIndex, 1);
-        EXPECT_EQ (system.allMessages().size(), 250u);
+        EXPECT_EQ (system.numOutputOpens, 2);
+        EXPECT_EQ (system.lastOpenedOutput, 1);
+        EXPECT_EQ (system.allSent().size(), 250u);
         EXPECT_TRUE (surface.getReceivedMessages().empty());
     }
 
@@ -751,11 +671,11 @@ namespace
 
         EXPECT_EQ (calls[32].messages[0], header (1));
         EXPECT_EQ (calls.back().messages[0], closing);
-        expectSequence (system.allMessages(), transfer (1, valuesOf (defaultWires (0))));
+        expectSequence (system.allSent(), transfer (1, valuesOf (defaultWires (0))));
 
         // The output is closed again before the call returns.
-        EXPECT_EQ (system.numOpens, 1);
-        EXPECT_EQ (system.numCloses, 1);
+        EXPECT_EQ (system.numOutputOpens, 1);
+        EXPECT_EQ (system.numOutputCloses, 1);
     }
 }
 

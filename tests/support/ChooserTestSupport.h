@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+#include "GuiTestSupport.h"
+#include "StringLists.h"
 
 #include <functional>
 #include <vector>
@@ -11,10 +13,7 @@
 // message loop, and a chooser shown in a modal dialog as their callers show them.
 namespace choosertest
 {
-    inline std::vector<juce::String> toVector (const juce::StringArray& names)
-    {
-        return { names.begin(), names.end() };
-    }
+    using testsupport::toVector;
 
     inline std::vector<juce::String> itemTexts (const juce::ComboBox& box)
     {
@@ -52,21 +51,6 @@ namespace choosertest
             juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
     }
 
-    // A dialog that never ends would hang the test; this ends it with a result no button gives.
-    struct StuckDialogGuard : juce::Timer
-    {
-        StuckDialogGuard()  { startTimer (30000); }
-
-        void timerCallback() override
-        {
-            stopTimer();
-            ADD_FAILURE() << "the dialog was still open";
-
-            if (auto* modal = juce::Component::getCurrentlyModalComponent())
-                modal->exitModalState (-1);
-        }
-    };
-
     // Shows a chooser in a modal dialog that does not own it, as its caller does, and returns the
     // run's result; `whileOpen` runs once the modal loop is going, with the dialog that holds it.
     inline int runModal (juce::Component& chooser, const juce::String& title,
@@ -93,7 +77,7 @@ namespace choosertest
             whileOpen (*dialog);
         });
 
-        StuckDialogGuard guard;
+        testsupport::StuckDialogGuard guard;   // a dialog that never ends would hang the test
         return options.runModal();
     }
 }

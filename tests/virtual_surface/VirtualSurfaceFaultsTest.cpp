@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "StringLists.h"
 #include "fenz_VirtualSurfaceFaults.h"
 
 #include <functional>
@@ -18,6 +19,7 @@ namespace fenz
 }
 
 using namespace fenz;
+using testsupport::toVector;
 using Stage = UpgradeFaults::Stage;
 
 namespace
@@ -35,11 +37,6 @@ struct FaultTextCase
 };
 
 void nothing (UpgradeFaults&) {}
-
-std::vector<juce::String> toVector (const juce::StringArray& items)
-{
-    return { items.begin(), items.end() };
-}
 
 } // namespace
 

@@ -1,14 +1,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "FakeMidiPorts.h"
+#include "ScopedEnvironment.h"
+#include "StringLists.h"
 #include "fenz_VirtualSurface.h"
 
-#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <vector>
 
 using namespace fenz;
+using namespace testsupport;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -110,15 +113,6 @@ juce::MidiMessage toMessage (const Bytes& b)
 }
 
 //==============================================================================
-class EmptySystem : public MidiPortProvider
-{
-public:
-    juce::StringArray getOutputNames() override  { return {}; }
-    juce::StringArray getInputNames() override   { return {}; }
-    std::unique_ptr<MidiOutputPort> openOutput (int) override  { return nullptr; }
-    std::unique_ptr<MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
-};
-
 struct RecordingCallback : juce::MidiInputCallback
 {
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& m) override
@@ -130,47 +124,11 @@ struct RecordingCallback : juce::MidiInputCallback
     Sequence received;
 };
 
-// Sets an environment variable for the scope and puts the old state back afterwards.
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment (const char* n, const char* value) : name (n)
-    {
-        if (const auto* old = std::getenv (name))
-            previous = old;
-
-        if (value != nullptr)
-            ::setenv (name, value, 1);
-        else
-            ::unsetenv (name);
-    }
-
-    ~ScopedEnvironment()
-    {
-        if (previous.has_value())
-            ::setenv (name, previous->c_str(), 1);
-        else
-            ::unsetenv (name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> previous;
-};
-
-std::vector<juce::String> toVector (const juce::StringArray& names)
-{
-    return { names.begin(), names.end() };
-}
-
 //==============================================================================
 class VirtualSurfaceTest : public ::testing::Test
 {
 protected:
-    EmptySystem system;
-
-    void SetUp() override     { MidiPorts::setSystemProvider (&system); }
-    void TearDown() override  { MidiPorts::setSystemProvider (nullptr); }
+    FakeMidiPorts system;   // no machine ports: only the surface's
 
     // Sends as the editor does: the burst and the data messages as blocks of one, the header
     // and the closing message directly.
@@ -600,8 +558,7 @@ TEST_F (VirtualSurfaceTest, OpensNothingBeyondItsOnePort)
 // same place in the list, but it is another port.
 TEST (VirtualSurfacePorts, APortOfAnEarlierModeIsNoLongerOpenedByItsIdentifier)
 {
-    EmptySystem none;
-    MidiPorts::setSystemProvider (&none);
+    FakeMidiPorts none;
 
     {
         VirtualSurface surface (VirtualSurface::Model::tamrel);
@@ -626,8 +583,6 @@ TEST (VirtualSurfacePorts, APortOfAnEarlierModeIsNoLongerOpenedByItsIdentifier)
 
         surface.uninstall();
     }
-
-    MidiPorts::setSystemProvider (nullptr);
 }
 
 //==============================================================================

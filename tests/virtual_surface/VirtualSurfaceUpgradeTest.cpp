@@ -1,19 +1,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "FakeMidiPorts.h"
+#include "RandomImage.h"
+#include "ScopedEnvironment.h"
+#include "StringLists.h"
 #include "fenz_VirtualSurface.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <future>
 #include <mutex>
-#include <random>
 #include <thread>
 
 using namespace fenz;
+using namespace testsupport;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -95,17 +98,6 @@ juce::MidiMessage toMessage (const Bytes& b)  { return juce::MidiMessage (b.data
 
 Bytes answer (juce::uint8 code)  { return { 0x9f, code, 0x00 }; }
 
-Bytes randomImage (size_t size, unsigned seed)
-{
-    std::mt19937 random (seed);
-    Bytes image (size);
-
-    for (auto& b : image)
-        b = (juce::uint8) (random() & 0xff);
-
-    return image;
-}
-
 // The CRC-32 of zip and PNG, bit by bit, as the reset note gives it.
 juce::String crc32Text (const Bytes& bytes)
 {
@@ -122,8 +114,6 @@ juce::String crc32Text (const Bytes& bytes)
     return juce::String::toHexString ((juce::int64) (crc ^ 0xffffffffu)).paddedLeft ('0', 8).toUpperCase();
 }
 
-std::vector<juce::String> toVector (const juce::StringArray& names)  { return { names.begin(), names.end() }; }
-
 std::vector<std::string> toStrings (const juce::StringArray& texts)
 {
     std::vector<std::string> result;
@@ -135,15 +125,6 @@ std::vector<std::string> toStrings (const juce::StringArray& texts)
 }
 
 //==============================================================================
-class EmptySystem : public MidiPortProvider
-{
-public:
-    juce::StringArray getOutputNames() override  { return {}; }
-    juce::StringArray getInputNames() override   { return {}; }
-    std::unique_ptr<MidiOutputPort> openOutput (int) override  { return nullptr; }
-    std::unique_ptr<MidiInputPort> openInput (int, juce::MidiInputCallback&) override  { return nullptr; }
-};
-
 // What the host's input receives, with the thread each message came on.
 class AnswerLog : public juce::MidiInputCallback
 {
@@ -184,40 +165,13 @@ public:
     std::function<void()> onMessage;   // runs in the callback, mutex held
 };
 
-class ScopedEnvironment
-{
-public:
-    ScopedEnvironment (const char* n, const char* value) : name (n)
-    {
-        if (const auto* old = std::getenv (name))
-            previous = old;
-
-        if (value != nullptr)
-            ::setenv (name, value, 1);
-        else
-            ::unsetenv (name);
-    }
-
-    ~ScopedEnvironment()
-    {
-        if (previous.has_value())
-            ::setenv (name, previous->c_str(), 1);
-        else
-            ::unsetenv (name);
-    }
-
-private:
-    const char* name;
-    std::optional<std::string> previous;
-};
-
 //==============================================================================
 // A surface, and the host's ports on it: the normal output, and once in upgrade mode the
 // upgrade output and input, as the upgrader opens them (by name, through the port layer).
 class UpgradeModeTest : public ::testing::Test
 {
 protected:
-    EmptySystem system;
+    FakeMidiPorts system;   // no machine ports: only the surface's
     std::unique_ptr<VirtualSurface> surface;
     std::unique_ptr<MidiOutputPort> output;
     std::unique_ptr<MidiInputPort> input;
@@ -225,7 +179,6 @@ protected:
 
     void SetUp() override
     {
-        MidiPorts::setSystemProvider (&system);
         surface = std::make_unique<VirtualSurface> (Model::tamrel);
         surface->setAnswerDelay (0);
         surface->install();
@@ -236,7 +189,6 @@ protected:
         input.reset();
         output.reset();
         surface.reset();
-        MidiPorts::setSystemProvider (nullptr);
     }
 
     static std::unique_ptr<MidiOutputPort> openOutputNamed (const juce::String& name)
@@ -786,8 +738,7 @@ TEST (UpgradeFaultText, SetsTheSwitchesItNamesAndNotesWhatItDoesNotUnderstand)
         { "silent-connect=1,loud,silent-erase", [] (UpgradeFaults& f) { f.silentAtErase = true; }, { "silent-connect=1", "loud" } },
     };
 
-    EmptySystem system;
-    MidiPorts::setSystemProvider (&system);
+    FakeMidiPorts system;
 
     for (const auto& c : cases)
     {
@@ -812,8 +763,6 @@ TEST (UpgradeFaultText, SetsTheSwitchesItNamesAndNotesWhatItDoesNotUnderstand)
     EXPECT_EQ (surface.getAnswerDelay(), 25);
     EXPECT_EQ (MidiPorts::openOutput (0), nullptr);
     EXPECT_EQ (MidiPorts::openInput (0, *std::make_unique<AnswerLog>()), nullptr);
-
-    MidiPorts::setSystemProvider (nullptr);
 }
 
 TEST_F (UpgradeModeTest, TheEnvironmentSetsTheSwitchesAndTheLogGetsTheUpgrade)
