@@ -87,13 +87,7 @@ namespace
         // its image kept.
         void expectStartedOver()
         {
-            const auto after = stateOf (*panel);
-            EXPECT_EQ (after.step, -1);
-            EXPECT_EQ (after.progress, 0.0);
-            EXPECT_EQ (after.enabled, enabledAt (-1));
-            EXPECT_EQ (after.normalName, "");
-            EXPECT_EQ (after.upgradeName, "");
-            EXPECT_EQ (after.status, "Firmware Upgrade");
+            expectBackAtTheStart();
             ASSERT_NE (panel->handler, nullptr);
             EXPECT_EQ (panel->handler->midiInput, nullptr);
             EXPECT_EQ (panel->handler->midiOutput, nullptr);

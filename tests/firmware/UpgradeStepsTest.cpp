@@ -452,13 +452,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         EXPECT_EQ (boxes[0].state.status, "Firmware Upgrade");
         EXPECT_EQ (boxes[0].state.enabled, (std::array<bool, 5> {})) << "every step button is off during the run";
 
-        const auto after = stateOf (*panel);
-        EXPECT_EQ (after.step, -1);
-        EXPECT_EQ (after.progress, 0.0);
-        EXPECT_EQ (after.enabled, enabledAt (-1));
-        EXPECT_EQ (after.normalName, "");
-        EXPECT_EQ (after.upgradeName, "");
-        EXPECT_EQ (after.status, "Firmware Upgrade");
+        expectBackAtTheStart();
         EXPECT_EQ (ports.liveInputs + ports.liveOutputs, 0);
         ASSERT_NE (panel->handler, nullptr) << "the handler outlives the run";
         TearDown();

@@ -145,6 +145,19 @@ struct UpgraderFixture : public ::testing::Test,
     // Queues the answers of the next choosers: a name is confirmed, nothing cancels.
     void willChoose (std::optional<juce::String> answer)  { answers.push_back (std::move (answer)); }
 
+    // The panel as it is built and as every Upgrade run leaves it, whatever its end: back at
+    // Connect, the progress and both device names cleared, the title's status line.
+    void expectBackAtTheStart() const
+    {
+        const auto now = stateOf (*panel);
+        EXPECT_EQ (now.step, -1);
+        EXPECT_EQ (now.progress, 0.0);
+        EXPECT_EQ (now.enabled, enabledAt (-1));
+        EXPECT_EQ (now.normalName, "");
+        EXPECT_EQ (now.upgradeName, "");
+        EXPECT_EQ (now.status, "Firmware Upgrade");
+    }
+
     // A close that the panel carries out once its step is over hides the window.
     struct Window : public juce::DialogWindow
     {
