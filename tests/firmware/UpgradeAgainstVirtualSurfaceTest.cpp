@@ -93,6 +93,15 @@ protected:
         ASSERT_EQ (handler.size, image.size());
     }
 
+    // The device connected and erased, each acknowledged, as the Upgrade run begins.
+    void connectAndErase()
+    {
+        Protocol::sendConnect (*handler.midiOutput, pause);
+        ASSERT_TRUE (waitFor (handler.connectAck));
+        Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
+        ASSERT_TRUE (waitFor (handler.eraseAck));
+    }
+
     auto dataPacket (int block) const
     {
         return Protocol::makeDataPacket (handler.data, handler.size, block);
@@ -131,11 +140,7 @@ TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
     load (image);
     activate();
 
-    Protocol::sendConnect (*handler.midiOutput, pause);
-    ASSERT_TRUE (waitFor (handler.connectAck));
-
-    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
-    ASSERT_TRUE (waitFor (handler.eraseAck));
+    ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
     Protocol::DataPacketSender sender (*handler.midiOutput, pause);
     const auto numPackets = Protocol::numDataPackets (handler.size);
@@ -196,10 +201,7 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketWithABadChecksumIsNotAcknowledg
 {
     load (randomImage (1024, 3));
     activate();
-    Protocol::sendConnect (*handler.midiOutput, pause);
-    ASSERT_TRUE (waitFor (handler.connectAck));
-    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
-    ASSERT_TRUE (waitFor (handler.eraseAck));
+    ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
     auto spoilt = dataPacket (0);
     spoilt[200] ^= 0x01;
@@ -214,10 +216,7 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketOutOfTurnIsNotAcknowledged)
 {
     load (randomImage (1536, 4));
     activate();
-    Protocol::sendConnect (*handler.midiOutput, pause);
-    ASSERT_TRUE (waitFor (handler.connectAck));
-    Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
-    ASSERT_TRUE (waitFor (handler.eraseAck));
+    ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
     Protocol::DataPacketSender sender (*handler.midiOutput, pause);
     handler.writeAck = false;

@@ -210,6 +210,17 @@ namespace
 
         juce::ValueTree controlsOfCurrentMap()  { return state().currentMap.tree.getChildWithName (Tags::controls); }
 
+        // A user-defined edit as the attribute boxes make it: the type and the channel into the
+        // user table, the channel and the number into the control's node of the current map.
+        void editUserDefined (int id, int nibble, int chan, int value)
+        {
+            ud[id - 1][0] = (uint8_t) nibble;
+            ud[id - 1][1] = (uint8_t) ((nibble << 4) | (chan - 1));
+            auto control = state().currentMap.getControl (id);
+            control.setProperty (Tags::chan, chan, nullptr);
+            control.setProperty (Tags::value, value, nullptr);
+        }
+
         testsupport::FakeMidiPorts system;
     };
 
@@ -284,11 +295,7 @@ namespace
 
         for (const auto& e : edits)
         {
-            ud[e.id - 1][0] = (uint8_t) e.nibble;
-            ud[e.id - 1][1] = (uint8_t) ((e.nibble << 4) | (e.chan - 1));
-            auto control = state().currentMap.getControl (e.id);
-            control.setProperty (Tags::chan, e.chan, nullptr);
-            control.setProperty (Tags::value, e.value, nullptr);
+            editUserDefined (e.id, e.nibble, e.chan, e.value);
             wires[e.id] = { listOfId (e.id), e.id, e.nibble, e.chan, e.value };
         }
 
@@ -337,13 +344,7 @@ namespace
         };
 
         for (const auto& f : forms)
-        {
-            ud[f.id - 1][0] = (uint8_t) f.nibble;
-            ud[f.id - 1][1] = (uint8_t) ((f.nibble << 4) | (f.chan - 1));
-            auto control = state().currentMap.getControl (f.id);
-            control.setProperty (Tags::chan, f.chan, nullptr);
-            control.setProperty (Tags::value, f.value, nullptr);
-        }
+            editUserDefined (f.id, f.nibble, f.chan, f.value);
 
         sendTo (surface);
 
