@@ -97,15 +97,15 @@ public:
         return nullptr;
     }
 
-    juce::StringArray getOutputIdentifiers() override
+    juce::Array<MidiOutputInfo> getOutputs() override
     {
         quietenSystemMidi();
-        juce::StringArray identifiers;
+        juce::Array<MidiOutputInfo> outputs;
 
         for (const auto& device : juce::MidiOutput::getAvailableDevices())
-            identifiers.add (device.identifier);
+            outputs.add ({ device.name, device.identifier });
 
-        return identifiers;
+        return outputs;
     }
 
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override
@@ -227,10 +227,10 @@ juce::String providerPrefix (const MidiPortProvider& provider)
 } // namespace
 
 //==============================================================================
-juce::StringArray MidiPortProvider::getOutputIdentifiers()
+juce::Array<MidiOutputInfo> MidiPortProvider::getOutputs()
 {
     const auto names = getOutputNames();
-    juce::StringArray identifiers;
+    juce::Array<MidiOutputInfo> outputs;
 
     for (int i = 0; i < names.size(); ++i)
     {
@@ -239,16 +239,21 @@ juce::StringArray MidiPortProvider::getOutputIdentifiers()
         for (int j = 0; j < i; ++j)
             sameBefore += names[j] == names[i] ? 1 : 0;
 
-        identifiers.add (names[i] + "#" + juce::String (sameBefore));
+        outputs.add ({ names[i], names[i] + "#" + juce::String (sameBefore) });
     }
 
-    return identifiers;
+    return outputs;
 }
 
 std::unique_ptr<MidiOutputPort> MidiPortProvider::openOutputWithIdentifier (const juce::String& identifier)
 {
-    const auto index = getOutputIdentifiers().indexOf (identifier);
-    return index >= 0 ? openOutput (index) : nullptr;
+    const auto outputs = getOutputs();
+
+    for (int i = 0; i < outputs.size(); ++i)
+        if (outputs.getReference (i).identifier == identifier)
+            return openOutput (i);
+
+    return nullptr;
 }
 
 //==============================================================================
@@ -280,14 +285,8 @@ namespace MidiPorts
         juce::Array<MidiOutputInfo> outputs;
 
         for (auto* provider : list.inOrder())
-        {
-            const auto names = provider->getOutputNames();
-            const auto identifiers = provider->getOutputIdentifiers();
-            jassert (identifiers.size() == names.size());
-
-            for (int i = 0; i < names.size(); ++i)
-                outputs.add ({ names[i], providerPrefix (*provider) + identifiers[i] });
-        }
+            for (const auto& output : provider->getOutputs())
+                outputs.add ({ output.name, providerPrefix (*provider) + output.identifier });
 
         return outputs;
     }

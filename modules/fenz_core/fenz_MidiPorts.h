@@ -25,6 +25,12 @@ public:
     virtual void stop() = 0;
 };
 
+// One output as listed: its name, and what opens exactly that port later on.
+struct MidiOutputInfo
+{
+    juce::String name, identifier;
+};
+
 // A source of MIDI ports: the system's own devices, or a simulated device.
 class MidiPortProvider
 {
@@ -36,20 +42,15 @@ public:
     virtual std::unique_ptr<MidiOutputPort> openOutput (int index) = 0;
     virtual std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) = 0;
 
-    /** One identifier per output, in the order of getOutputNames(), each the port's own for as
-        long as it is listed, whatever comes and goes around it. By default the name and its
-        place among equal names, which only holds while the list stays as it is: a provider
-        whose ports come and go gives identifiers of its own. */
-    virtual juce::StringArray getOutputIdentifiers();
+    /** The outputs in the order of getOutputNames(), each with an identifier that is the port's
+        own for as long as it is listed, whatever comes and goes around it; names and
+        identifiers from one listing. By default the identifier is the name and its place among
+        equal names, which only holds while the list stays as it is: a provider whose ports come
+        and go gives identifiers of its own. */
+    virtual juce::Array<MidiOutputInfo> getOutputs();
 
     /** The output that has this identifier now; null when none has or it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier);
-};
-
-// One output as listed: its name, and what opens exactly that port later on.
-struct MidiOutputInfo
-{
-    juce::String name, identifier;
 };
 
 // The one way the whole program lists and opens MIDI ports. The port lists are the system

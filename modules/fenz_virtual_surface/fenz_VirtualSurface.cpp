@@ -540,19 +540,12 @@ int VirtualSurface::getNumTransfersRefused() const
 //==============================================================================
 juce::StringArray VirtualSurface::getOutputNames()
 {
-    if (hidePorts)
-        return {};
+    juce::StringArray names;
 
-    const juce::ScopedLock sl (link->lock);
+    for (const auto& output : getOutputs())
+        names.add (output.name);
 
-    switch (link->mode)
-    {
-        case Mode::normal:  return { getPortName() };
-        case Mode::upgrade: return { upgradePortName };
-        case Mode::gone:    break;
-    }
-
-    return {};
+    return names;
 }
 
 juce::StringArray VirtualSurface::getInputNames()
@@ -560,14 +553,38 @@ juce::StringArray VirtualSurface::getInputNames()
     return getOutputNames();
 }
 
-juce::StringArray VirtualSurface::getOutputIdentifiers()
+// A port lives for one mode: the port of every later mode is another one.
+static juce::String identifierOfEpoch (int epoch)  { return "mode-" + juce::String (epoch); }
+
+juce::Array<MidiOutputInfo> VirtualSurface::getOutputs()
 {
-    if (getOutputNames().isEmpty())
+    if (hidePorts)
         return {};
 
-    // A port lives for one mode: the port of every later mode is another one.
     const juce::ScopedLock sl (link->lock);
-    return { "mode-" + juce::String (link->epoch) };
+
+    switch (link->mode)
+    {
+        case Mode::normal:  return { MidiOutputInfo { getPortName(), identifierOfEpoch (link->epoch) } };
+        case Mode::upgrade: return { MidiOutputInfo { upgradePortName, identifierOfEpoch (link->epoch) } };
+        case Mode::gone:    break;
+    }
+
+    return {};
+}
+
+std::unique_ptr<MidiOutputPort> VirtualSurface::openOutputWithIdentifier (const juce::String& identifier)
+{
+    if (hidePorts || refuseOutput)
+        return nullptr;
+
+    // Looked at and opened under one lock, so that the mode cannot change in between.
+    const juce::ScopedLock sl (link->lock);
+
+    if (link->mode == Mode::gone || identifier != identifierOfEpoch (link->epoch))
+        return nullptr;
+
+    return std::make_unique<OutputPort> (link, link->currentTag());
 }
 
 std::unique_ptr<MidiOutputPort> VirtualSurface::openOutput (int index)

@@ -130,7 +130,8 @@ public:
     //==============================================================================
     juce::StringArray getOutputNames() override;
     juce::StringArray getInputNames() override;
-    juce::StringArray getOutputIdentifiers() override;
+    juce::Array<MidiOutputInfo> getOutputs() override;
+    std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override;
 

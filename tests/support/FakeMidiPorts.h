@@ -233,13 +233,18 @@ public:
         return inputs;
     }
 
-    juce::StringArray getOutputIdentifiers() override
+    juce::Array<fenz::MidiOutputInfo> getOutputs() override
     {
         if (identifiers.isEmpty())
-            return fenz::MidiPortProvider::getOutputIdentifiers();
+            return fenz::MidiPortProvider::getOutputs();
 
         EXPECT_EQ (identifiers.size(), outputs.size()) << "the outputs changed after they were numbered";
-        return identifiers;
+        juce::Array<fenz::MidiOutputInfo> listed;
+
+        for (int i = 0; i < outputs.size(); ++i)
+            listed.add ({ outputs[i], identifiers[i] });
+
+        return listed;
     }
 
     std::unique_ptr<fenz::MidiOutputPort> openOutput (int index) override
