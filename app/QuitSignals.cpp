@@ -1,6 +1,7 @@
 #include "QuitSignals.h"
 
 #if ! JUCE_WINDOWS
+ #include <atomic>
  #include <csignal>
  #include <iterator>
 #endif
@@ -8,10 +9,12 @@
 namespace
 {
    #if ! JUCE_WINDOWS
-    // All a signal handler may safely do is set a flag; the message thread looks at it.
-    volatile std::sig_atomic_t quitSignalled = 0;
+    // All a signal handler may safely do is set a flag, which the message thread looks at: a
+    // lock-free atomic, as the handler may run on any thread.
+    std::atomic<int> quitSignalled { 0 };
+    static_assert (std::atomic<int>::is_always_lock_free);
 
-    void noteQuitSignal (int)  { quitSignalled = 1; }
+    void noteQuitSignal (int)  { quitSignalled.store (1); }
 
     constexpr int handledSignals[] { SIGINT, SIGTERM };
     struct sigaction previousActions[std::size (handledSignals)];
@@ -23,7 +26,7 @@ namespace
 QuitSignals::QuitSignals (std::function<void()> callback) : onQuitRequested (std::move (callback))
 {
    #if ! JUCE_WINDOWS
-    quitSignalled = 0;
+    quitSignalled.store (0);
 
     struct sigaction action {};
     action.sa_handler = noteQuitSignal;
@@ -49,10 +52,8 @@ QuitSignals::~QuitSignals()
 void QuitSignals::timerCallback()
 {
    #if ! JUCE_WINDOWS
-    if (quitSignalled == 0)
+    if (quitSignalled.exchange (0) == 0)
         return;
-
-    quitSignalled = 0;
 
     if (onQuitRequested != nullptr)
         onQuitRequested();
