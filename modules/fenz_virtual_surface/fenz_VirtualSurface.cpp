@@ -1,5 +1,6 @@
 #include "fenz_VirtualSurface.h"
 #include "fenz_VirtualSurfaceFaults.h"
+#include "fenz_VirtualSurfaceHex.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,24 +14,6 @@ namespace fenz
 
 namespace
 {
-
-juce::String hexBytes (const juce::uint8* data, size_t size)
-{
-    static const char digits[] = "0123456789ABCDEF";
-
-    juce::String text;
-    text.preallocateBytes (size * 3);
-
-    for (size_t i = 0; i < size; ++i)
-    {
-        if (i > 0)
-            text << ' ';
-
-        text << digits[data[i] >> 4] << digits[data[i] & 0x0f];
-    }
-
-    return text;
-}
 
 // Both models answer to the main unit's id, and both take the same erase byte.
 constexpr int surfaceFamilyId = 176;
@@ -303,7 +286,7 @@ juce::String VirtualSurface::Entry::toLogLine() const
     if (isNote())
         return note;
 
-    return juce::String (microseconds) + "\t" + hexBytes (bytes.data(), bytes.size());
+    return juce::String (microseconds) + "\t" + VirtualSurfaceHex::ofBytes (bytes.data(), bytes.size());
 }
 
 VirtualSurface::VirtualSurface (Model m)

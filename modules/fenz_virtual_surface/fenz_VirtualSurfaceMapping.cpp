@@ -1,32 +1,11 @@
 #include "fenz_VirtualSurfaceMapping.h"
+#include "fenz_VirtualSurfaceHex.h"
 
 namespace fenz
 {
 
 namespace
 {
-
-// As the surface's log writes bytes: upper-case hex separated by blanks.
-juce::String hexBytes (const juce::MidiMessage& message)
-{
-    static const char digits[] = "0123456789ABCDEF";
-
-    const auto* data = message.getRawData();
-    const auto size = (size_t) message.getRawDataSize();
-
-    juce::String text;
-    text.preallocateBytes (size * 3);
-
-    for (size_t i = 0; i < size; ++i)
-    {
-        if (i > 0)
-            text << ' ';
-
-        text << digits[data[i] >> 4] << digits[data[i] & 0x0f];
-    }
-
-    return text;
-}
 
 bool isMessage (const juce::MidiMessage& message, int status, int data1, int data2)
 {
@@ -77,7 +56,7 @@ VirtualSurfaceMapping::Outcome VirtualSurfaceMapping::receive (const juce::MidiM
             if (isBurstStart (message))
                 return beginBurst (false);
 
-            return refuse ("message outside a transfer: " + hexBytes (message), message);
+            return refuse ("message outside a transfer: " + VirtualSurfaceHex::ofMessage (message), message);
 
         case State::discarding:
             return discard (message);
@@ -100,7 +79,7 @@ VirtualSurfaceMapping::Outcome VirtualSurfaceMapping::receive (const juce::MidiM
             }
 
             return refuse ("opening burst broken after " + juce::String (burstPosition)
-                             + " of " + juce::String (burstLength) + " messages by " + hexBytes (message),
+                             + " of " + juce::String (burstLength) + " messages by " + VirtualSurfaceHex::ofMessage (message),
                            message);
 
         case State::header:
@@ -187,25 +166,25 @@ VirtualSurfaceMapping::Outcome VirtualSurfaceMapping::receiveHeader (const juce:
     const auto size = message.getRawDataSize();
 
     if (! message.isSysEx())
-        return refuse ("expected the header after the opening burst, got " + hexBytes (message), message);
+        return refuse ("expected the header after the opening burst, got " + VirtualSurfaceHex::ofMessage (message), message);
 
     if (size != 9)
-        return refuse ("header " + hexBytes (message) + " is " + juce::String (size) + " bytes long, not 9", message);
+        return refuse ("header " + VirtualSurfaceHex::ofMessage (message) + " is " + juce::String (size) + " bytes long, not 9", message);
 
     if (d[1] != 0x1d || d[2] != 0x03)
-        return refuse ("header " + hexBytes (message) + " has the wrong manufacturer bytes", message);
+        return refuse ("header " + VirtualSurfaceHex::ofMessage (message) + " has the wrong manufacturer bytes", message);
 
     const auto id = (d[3] << 7) | d[4];
 
     if (d[3] > 0x7f || d[4] > 0x7f || id != familyId)
-        return refuse ("header " + hexBytes (message) + " addresses family " + juce::String (id)
+        return refuse ("header " + VirtualSurfaceHex::ofMessage (message) + " addresses family " + juce::String (id)
                          + ", not " + juce::String (familyId), message);
 
     if (d[5] != 0x00 || d[7] != 0x7f || d[8] != 0xf7)
-        return refuse ("header " + hexBytes (message) + " has wrong fixed bytes", message);
+        return refuse ("header " + VirtualSurfaceHex::ofMessage (message) + " has wrong fixed bytes", message);
 
     if (d[6] < 1 || d[6] > numModes)
-        return refuse ("header " + hexBytes (message) + " has command " + juce::String (d[6])
+        return refuse ("header " + VirtualSurfaceHex::ofMessage (message) + " has command " + juce::String (d[6])
                          + ", not a mode (1 to 4)", message);
 
     mode = d[6] - 1;
@@ -247,11 +226,11 @@ VirtualSurfaceMapping::Outcome VirtualSurfaceMapping::receiveData (const juce::M
         if (message.getRawDataSize() == 3 && d[0] == 0x9f)
             return refuse ("more than " + juce::String (numDataMessages) + " data messages", message);
 
-        return refuse (hexBytes (message) + " instead of the closing message", message);
+        return refuse (VirtualSurfaceHex::ofMessage (message) + " instead of the closing message", message);
     }
 
     if (message.getRawDataSize() != 3 || d[0] != 0x9f)
-        return refuse ("data message " + juce::String (numData + 1) + " is " + hexBytes (message)
+        return refuse ("data message " + juce::String (numData + 1) + " is " + VirtualSurfaceHex::ofMessage (message)
                          + ", not 9F", message);
 
     const auto problem = decode (numData, d[1], d[2]);
@@ -260,7 +239,7 @@ VirtualSurfaceMapping::Outcome VirtualSurfaceMapping::receiveData (const juce::M
         return refuse (cutOff(), message);
 
     if (problem.isNotEmpty())
-        return refuse ("data message " + juce::String (numData + 1) + " (" + hexBytes (message) + "): " + problem,
+        return refuse ("data message " + juce::String (numData + 1) + " (" + VirtualSurfaceHex::ofMessage (message) + "): " + problem,
                        message);
 
     ++numData;

@@ -1,4 +1,5 @@
 #include "fenz_VirtualSurfaceUpgrade.h"
+#include "fenz_VirtualSurfaceHex.h"
 
 #include <array>
 
@@ -13,20 +14,8 @@ constexpr std::array<juce::uint8, 14> packetHead { 0x55, 0x55, 0x55, 0x55, 0x55,
 
 constexpr juce::uint8 connectCommand = 0x7f, eraseCommand = 0x00, dataCommand = 0x01, resetCommand = 0x02;
 
-juce::String hex (int byte)
-{
-    return juce::String::toHexString (byte & 0xff).paddedLeft ('0', 2).toUpperCase();
-}
-
-juce::String hexBytes (const juce::uint8* data, int size)
-{
-    juce::StringArray bytes;
-
-    for (int i = 0; i < size; ++i)
-        bytes.add (hex (data[i]));
-
-    return bytes.joinIntoString (" ");
-}
+juce::String hex (int byte)                                  { return VirtualSurfaceHex::ofByte (byte); }
+juce::String hexBytes (const juce::uint8* data, int size)   { return VirtualSurfaceHex::ofBytes (data, (size_t) size); }
 
 bool beginsHead (const juce::uint8* bytes, size_t count)
 {
