@@ -50,11 +50,12 @@ namespace
 
         const auto address = FirmwareServer::listAddress (product);
 
-        // The probe: is the server there at all, and does it serve the list? Its answer's
-        // status is all that counts.
         // The list's answers are small and the step waits on them before it can show anything:
         // they are looked at more often than the download's.
         constexpr int listSliceMs = 8;
+
+        // The probe: is the server there at all, and does it serve the list? Its answer's
+        // status is all that counts.
         const HttpFetch::Limits probeLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, 0, listSliceMs };
         const auto probe = fetch (panel, address, probeLimits, nullptr, listThreadName);
 

@@ -133,8 +133,9 @@ public:
     //==============================================================================
     // Closing while a step runs. The step's waits run the message loop, so the dialog can be
     // asked to close in the middle of one; it is never closed under a running step. A request
-    // then is remembered: Connect's waits and the other pauses end early, an Upgrade run always
-    // goes on to its end, and the dialog closes once the step has returned.
+    // then is remembered: Connect's waits, the other pauses and step 4's network waits end
+    // early, an Upgrade run always goes on to its end, and the dialog closes once the step has
+    // returned.
 
     /** True when the panel may go now; otherwise remembers the request and answers false. */
     bool requestClose();

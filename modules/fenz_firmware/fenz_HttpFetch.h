@@ -11,9 +11,10 @@ namespace fenz
 // the message thread, keeps its loop running in slices. The framework's redirect following is
 // off: redirects are followed here, at most maxRedirects of them, and every address, the first
 // one and each redirect's target alike, must pass FirmwareServer::mayFetch before any request
-// goes to it. The deadlines are all the fetch's own; the transfer is given none, so that it
-// looks for a cancel at least about once a second, and the thread has always ended by the time
-// get() returns.
+// goes to it. The deadlines are all the fetch's own: the transfer is given no time-out of the
+// framework's, under which a cancel could wait for that time-out to run out, while without one
+// the framework's transfer looks for a cancel about once a second. The thread has always ended
+// by the time get() returns.
 struct HttpFetch
 {
     static constexpr int maxRedirects = 5;

@@ -1,20 +1,11 @@
 #include <gtest/gtest.h>
+#include "GuiTestSupport.h"
 #include "QuitSignals.h"
 
 #include <csignal>
 
 namespace
 {
-    // Runs the message loop until the condition holds, for at most two seconds.
-    template <typename Condition>
-    bool pumpUntil (Condition&& condition)
-    {
-        for (int i = 0; i < 200 && ! condition(); ++i)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-
-        return condition();
-    }
-
     void (*handlerOf (int signal)) (int)
     {
         struct sigaction action {};
@@ -42,13 +33,13 @@ TEST (QuitSignals, EachSignalBecomesARequestOnTheMessageThread)
         std::raise (signal);
         std::raise (signal);
 
-        ASSERT_TRUE (pumpUntil ([&] { return requests > 0; }));
+        ASSERT_TRUE (testsupport::pumpUntil ([&] { return requests > 0; }));
         juce::MessageManager::getInstance()->runDispatchLoopUntil (150);
         EXPECT_EQ (requests, 1);
         EXPECT_TRUE (onMessageThread);
 
         std::raise (signal);
-        EXPECT_TRUE (pumpUntil ([&] { return requests == 2; })) << "a later signal asks again";
+        EXPECT_TRUE (testsupport::pumpUntil ([&] { return requests == 2; })) << "a later signal asks again";
     }
 }
 

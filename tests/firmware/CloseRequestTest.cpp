@@ -191,9 +191,10 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     // Should the chooser stay open, the test fails instead of waiting for ever.
     StuckDialogGuard watchdog (10000);
 
-    juce::MessageManager::callAsync ([&p]
+    juce::MessageManager::callAsync ([&]
     {
-        pump (100);    // the script sees the dialog first
+        // The script sees the dialog first, then the step's chooser.
+        ASSERT_TRUE (testsupport::pumpUntil ([&] { return script.numAnswered() >= 1; }));
         p.buttonClicked (&p.activateStepButton);
     });
     dialog->runModalLoop();
@@ -226,16 +227,15 @@ TEST_F (CloseRequest, ThePanelHasTheKeyboardFocus)
 
     juce::MessageManager::callAsync ([&]
     {
-        pump (100);    // the script sees the dialog first
-        focusedAtOpen = p.hasKeyboardFocus (false);
+        // The script sees the dialog first; the X server's focus may take a moment to come.
+        const auto panelHasFocus = [&p] { return p.hasKeyboardFocus (false); };
+        focusedAtOpen = testsupport::pumpUntil ([&] { return script.numAnswered() >= 1 && panelHasFocus(); });
 
         p.buttonClicked (&p.activateStepButton);    // its chooser cancelled
-        pump (100);
-        focusedAfterChooser = p.hasKeyboardFocus (false);
+        focusedAfterChooser = testsupport::pumpUntil (panelHasFocus);
 
         p.keyPressed (juce::KeyPress (juce::KeyPress::F1Key));   // the about box
-        pump (100);
-        focusedAfterBox = p.hasKeyboardFocus (false);
+        focusedAfterBox = testsupport::pumpUntil (panelHasFocus);
 
         dialog->exitModalState (0);
     });

@@ -15,15 +15,7 @@ using Way = firmwaretest::LoopbackHttpServer::Way;
 namespace
 {
     // A firmware image with bytes that tell their positions apart.
-    juce::MemoryBlock imageOf (size_t size)
-    {
-        juce::MemoryBlock block (size);
-
-        for (size_t i = 0; i < size; ++i)
-            static_cast<juce::uint8*> (block.getData())[i] = (juce::uint8) ((i * 7 + 3) & 0xff);
-
-        return block;
-    }
+    juce::MemoryBlock imageOf (size_t size)  { return firmwaretest::patternedBytes (size); }
 
     juce::String entry (const char* pid, const char* name, const char* version, const char* fw)
     {
@@ -44,11 +36,6 @@ namespace
             text << e;
 
         return text + "</firmwares>\n";
-    }
-
-    juce::String headWithLength (const juce::String& length)
-    {
-        return "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n";
     }
 
     // While it lives, looks at the temporary folder every few milliseconds and keeps the size
@@ -324,7 +311,7 @@ namespace
 
         // A list that would take the program down, or the window with it.
         { "AnnouncedTenTerabytes", 176,
-          [] (auto& s) { s.answer (commonList, { 200, juce::MemoryBlock ("<firmwares/>", 12), Way::whole, 0, headWithLength ("10000000000000") }); },
+          [] (auto& s) { s.answer (commonList, { 200, juce::MemoryBlock ("<firmwares/>", 12), Way::whole, 0, firmwaretest::headWithLength ("10000000000000") }); },
           "Error connecting to server", 2 },
         { "NestedFiftyThousandDeep", 176,
           [] (auto& s) { s.answer (commonList, 200, "<firmwares>" + juce::String::repeatedString ("<a>", 50000)
@@ -412,9 +399,9 @@ namespace
         { "EndlessBody", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (4096), Way::endless); }, false },
         { "OneByteTooMany", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (63488)); }, false },
         { "AnnouncedOneByteTooMany",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::whole, 0, headWithLength ("63488") }); }, false },
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::whole, 0, firmwaretest::headWithLength ("63488") }); }, false },
         { "AnnouncedTenTerabytes",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, headWithLength ("10000000000000") }); }, false },
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, firmwaretest::headWithLength ("10000000000000") }); }, false },
 
         { "RedirectedOffTheMachine", [] (auto& s) { s.redirect ("/a.bin", "http://192.0.2.1/a.bin"); }, false },
         { "RedirectedTooOften", [] (auto& s) { s.redirect ("/a.bin", "/b.bin"); s.redirect ("/b.bin", "/b.bin"); }, false },

@@ -12,21 +12,6 @@ using Way = Server::Way;
 
 namespace
 {
-    juce::MemoryBlock bytesOf (size_t size)
-    {
-        juce::MemoryBlock block (size);
-
-        for (size_t i = 0; i < size; ++i)
-            static_cast<juce::uint8*> (block.getData())[i] = (juce::uint8) (i * 13 + 5);
-
-        return block;
-    }
-
-    juce::String headWithLength (const juce::String& length)
-    {
-        return "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n";
-    }
-
     // Counts its callbacks: the message loop ran while it ticked.
     struct Ticker : public juce::Timer
     {
@@ -92,7 +77,7 @@ TEST (HttpFetchRedirect, TargetResolvesAgainstTheAnsweringAddress)
 // The body of a success answer arrives whole; without a body stream only the status counts.
 TEST_F (Fetch, SuccessBringsTheWholeBody)
 {
-    const auto image = bytesOf (70000);
+    const auto image = firmwaretest::patternedBytes (70000);
     server.answer ("/a.bin", 200, image);
     server.answer ("/empty", 204, juce::String());
 
@@ -121,22 +106,22 @@ namespace
     constexpr size_t cap = 10000;
 
     const CapCase capCases[] = {
-        { "ExactlyTheCap", [] (auto& s) { s.answer ("/a", 200, bytesOf (cap)); }, End::complete, cap },
+        { "ExactlyTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap)); }, End::complete, cap },
         { "ExactlyTheCapWithoutLength",
-          [] (auto& s) { s.answer ("/a", { 200, bytesOf (cap), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
           End::complete, cap },
-        { "OneOverTheCap", [] (auto& s) { s.answer ("/a", 200, bytesOf (cap + 1)); }, End::failed, 0 },
+        { "OneOverTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap + 1)); }, End::failed, 0 },
         { "OneOverWithoutLength",
-          [] (auto& s) { s.answer ("/a", { 200, bytesOf (cap + 1), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap + 1), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
           End::failed, cap },
-        { "EndlessBody", [] (auto& s) { s.answer ("/a", 200, bytesOf (4096), Way::endless); }, End::failed, cap },
+        { "EndlessBody", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (4096), Way::endless); }, End::failed, cap },
         { "AnnouncedTenTerabytes",
-          [] (auto& s) { s.answer ("/a", { 200, bytesOf (4096), Way::whole, 0, headWithLength ("10000000000000") }); },
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (4096), Way::whole, 0, firmwaretest::headWithLength ("10000000000000") }); },
           End::failed, 0 },
         { "AnnouncedOneOver",
-          [] (auto& s) { s.answer ("/a", { 200, bytesOf (cap + 1), Way::whole, 0, headWithLength (juce::String (cap + 1)) }); },
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap + 1), Way::whole, 0, firmwaretest::headWithLength (juce::String (cap + 1)) }); },
           End::failed, 0 },
-        { "CutShort", [] (auto& s) { s.answer ("/a", 200, bytesOf (8000), Way::breakHalfWay); }, End::failed, 4000 },
+        { "CutShort", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (8000), Way::breakHalfWay); }, End::failed, 4000 },
     };
 
     class FetchCap : public Fetch, public ::testing::WithParamInterface<CapCase> {};
@@ -165,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P (Bodies, FetchCap, ::testing::ValuesIn (capCases),
 // total limit, and the message loop runs all the while.
 TEST_F (Fetch, DeadlinesEndTheWait)
 {
-    server.answer ("/silent", 200, bytesOf (100), Way::stallFirst, 20000);
+    server.answer ("/silent", 200, firmwaretest::patternedBytes (100), Way::stallFirst, 20000);
 
     {
         Ticker ticker;
@@ -177,7 +162,7 @@ TEST_F (Fetch, DeadlinesEndTheWait)
     // The first server stays in its stall until it stops.
     server.stop();
     Server trickling;
-    trickling.answer ("/trickle", 200, bytesOf (100000), Way::trickle, 1);
+    trickling.answer ("/trickle", 200, firmwaretest::patternedBytes (100000), Way::trickle, 1);
 
     {
         Ticker ticker;
@@ -193,9 +178,9 @@ TEST_F (Fetch, AbandonEndsTheWaitPromptly)
 {
     struct Case { const char* name; Server::Answer answer; };
 
-    for (const auto& c : { Case { "silent", { 200, bytesOf (100), Way::stallFirst, 20000, {} } },
-                           Case { "stalled half way", { 200, bytesOf (20000), Way::stallHalfWay, 20000, {} } },
-                           Case { "endless", { 200, bytesOf (100), Way::endless, 0, {} } } })
+    for (const auto& c : { Case { "silent", { 200, firmwaretest::patternedBytes (100), Way::stallFirst, 20000, {} } },
+                           Case { "stalled half way", { 200, firmwaretest::patternedBytes (20000), Way::stallHalfWay, 20000, {} } },
+                           Case { "endless", { 200, firmwaretest::patternedBytes (100), Way::endless, 0, {} } } })
     {
         SCOPED_TRACE (c.name);
         Server s;
@@ -219,7 +204,7 @@ TEST_F (Fetch, AbandonEndsTheWaitPromptly)
 // Redirects are followed by the fetch itself, at most five of them, relative or absolute.
 TEST_F (Fetch, FollowsUpToFiveRedirects)
 {
-    const auto image = bytesOf (3000);
+    const auto image = firmwaretest::patternedBytes (3000);
     server.redirect ("/r0", "/r1");
     server.redirect ("/r1", "r2", 301);
     server.redirect ("/r2", server.rootAs ("localhost") + "r3", 307);
@@ -245,7 +230,7 @@ TEST_F (Fetch, FollowsUpToFiveRedirects)
 TEST_F (Fetch, RedirectOffTheRuleIsNeverFollowed)
 {
     Server elsewhere;
-    elsewhere.answer ("/a.bin", 200, bytesOf (100));
+    elsewhere.answer ("/a.bin", 200, firmwaretest::patternedBytes (100));
 
     server.answer ("/none", { 302, {}, Way::whole, 0, "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n" });
     EXPECT_EQ (get (server.root() + "none", roomy), End::failed);

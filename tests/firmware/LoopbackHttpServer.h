@@ -12,6 +12,23 @@
 namespace firmwaretest
 {
 
+// Bytes that tell their positions apart, as a body for the server to serve.
+inline juce::MemoryBlock patternedBytes (size_t size)
+{
+    juce::MemoryBlock block (size);
+
+    for (size_t i = 0; i < size; ++i)
+        static_cast<juce::uint8*> (block.getData())[i] = (juce::uint8) ((i * 7 + 3) & 0xff);
+
+    return block;
+}
+
+// The head of a success answer that announces the given length, whatever the body brings.
+inline juce::String headWithLength (const juce::String& length)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n";
+}
+
 // A small HTTP/1.1 server on 127.0.0.1 inside the test program, standing in for the firmware
 // server. It listens on a free port, answers one request per connection on a thread of its
 // own, and is bounded everywhere: it serves at most a given number of requests, waits at most

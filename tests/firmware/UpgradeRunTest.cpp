@@ -4,6 +4,7 @@
 #include "fenz_VirtualSurface.h"
 
 #include <cstdlib>
+#include <memory>
 
 // Whole upgrades through the steps, against the simulated surface in its upgrade mode: every
 // ending of a run from its cause, as the user meets it.
@@ -367,25 +368,28 @@ TEST_F (UpgradeRun, BarEndsAtTheFullMark)
 // held quit, which lets the run write every block and reset the device before it is carried out.
 namespace
 {
-    // Calls the function once the surface holds the given number of blocks.
-    struct AtBlock : private juce::Timer
+    // The timing given, which calls the function once, in the first run of the message loop
+    // that finds the surface holding the given number of blocks. The write runs the loop after
+    // every packet, so the call comes right after that block, however busy the machine is.
+    fenz::FirmwareUpgradeComponent::Timing atBlock (fenz::FirmwareUpgradeComponent::Timing timing,
+                                                    const fenz::VirtualSurface& surface, size_t blocks,
+                                                    std::function<void()> function)
     {
-        AtBlock (const fenz::VirtualSurface& s, size_t b, std::function<void()> f)
-            : surface (s), blocks (b), function (std::move (f))  { startTimer (2); }
+        auto called = std::make_shared<bool> (false);
 
-        void timerCallback() override
+        timing.runMessageLoop = [&surface, blocks, function, called, run = timing.runMessageLoop] (int milliseconds)
         {
-            if (surface.getWrittenImage().size() < blocks * 512)
-                return;
+            if (! *called && surface.getWrittenImage().size() >= blocks * 512)
+            {
+                *called = true;
+                function();
+            }
 
-            stopTimer();
-            function();
-        }
+            run (milliseconds);
+        };
 
-        const fenz::VirtualSurface& surface;
-        const size_t blocks;
-        std::function<void()> function;
-    };
+        return timing;
+    }
 }
 
 TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
@@ -396,7 +400,7 @@ TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
     auto modeAtQuit = fenz::VirtualSurface::Mode::upgrade;
     bool quit = false;
 
-    AtBlock atBlock30 (*surface, 30, [&]
+    panel->timing = atBlock (panel->timing, *surface, 30, [&]
     {
         blocksAtRequest = surface->getWrittenImage().size() / 512;
         fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([&]
@@ -448,7 +452,7 @@ TEST_F (UpgradeRun, QuitThatReachedTheFrameworkDoesNotCutTheRunShort)
         {
             prepare (Model::tamrel, 12 * 512 + 100);
             panel->timing.runMessageLoop = ownTiming.runMessageLoop;
-            AtBlock atBlock3 (*surface, 3, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+            panel->timing = atBlock (panel->timing, *surface, 3, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
 
             const auto box = upgrade();
 

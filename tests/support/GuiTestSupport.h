@@ -15,6 +15,19 @@ namespace testsupport
         juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
     }
 
+    // Lets the message loop run until the condition holds, for at most the given time; whether
+    // it came to hold.
+    template <typename Condition>
+    bool pumpUntil (Condition&& condition, int maxMilliseconds = 5000)
+    {
+        const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) maxMilliseconds;
+
+        while (! condition() && juce::Time::getMillisecondCounter() < end)
+            pump (10);
+
+        return condition();
+    }
+
     // Records the icon, title, text and number of buttons of every box the framework's alert
     // windows show; it is the default look while it lives.
     struct RecordingLookAndFeel : public juce::LookAndFeel_V4
