@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace fenz
@@ -197,11 +198,19 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
     dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
     {
         juce::FileChooser chooser ("Choose The Firmware File", startingPlace, "*.bin");
+        std::optional<juce::File> chosen;
 
-        if (chooser.showDialog (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles, nullptr))
-            return chooser.getResult();
+        // Waited for here rather than in the chooser's own modal run: the system's dialog (where
+        // there is one) is no modal component of the framework's, which a held quit could end,
+        // but letting the chooser go ends it.
+        chooser.launchAsync (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+                             [&chosen] (const juce::FileChooser& c) { chosen = c.getResult(); });
 
-        return juce::File();
+        while (! chosen.has_value() && ! isQuitHeld())
+            if (! juce::MessageManager::getInstance()->runDispatchLoopUntil (20))
+                break;
+
+        return chosen.value_or (juce::File());
     };
 
     dialogs.runShellCommand = [] (const char* command)

@@ -2,8 +2,10 @@
 #include "ModalScript.h"
 #include "PanelTestSupport.h"
 #include "RecordedTiming.h"
+#include "TemporaryFolder.h"
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "fenz_MidiInputHandler.h"
 
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
@@ -245,4 +247,84 @@ TEST_F (CloseRequest, ThePanelHasTheKeyboardFocus)
     EXPECT_TRUE (focusedAtOpen);
     EXPECT_TRUE (focusedAfterChooser);
     EXPECT_TRUE (focusedAfterBox);
+}
+
+//==============================================================================
+// The local firmware file chooser as the panel has it: the file chosen in it comes back to the
+// step; a quit asked for while it is open ends it as cancelled, and nothing is loaded.
+namespace
+{
+    juce::FileBrowserComponent* browserIn (juce::Component& c)
+    {
+        if (auto* browser = dynamic_cast<juce::FileBrowserComponent*> (&c))
+            return browser;
+
+        for (auto* child : c.getChildren())
+            if (auto* browser = browserIn (*child))
+                return browser;
+
+        return nullptr;
+    }
+}
+
+TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
+{
+    TemporaryFolder folder;
+    const auto image = folder.write ("tamrel_ostrel_1.bin", 1024);
+
+    for (const bool quitInTheChooser : { false, true })
+    {
+        SCOPED_TRACE (quitInTheChooser ? "a quit" : "a choice");
+        auto dialog = makeDialog();
+        auto& p = dialog->getPanel();
+        p.onlineMode = false;
+        bool quit = false;
+
+        ModalScript script ({ [] (juce::Component&) {},     // the upgrader's own dialog
+                              [&] (juce::Component& chooser)
+        {
+            auto* browser = browserIn (chooser);
+            ASSERT_NE (browser, nullptr) << "no file chooser";
+
+            if (quitInTheChooser)
+            {
+                FirmwareUpgradeComponent::quitWhenNoStepRuns ([&quit] { quit = true; });
+            }
+            else
+            {
+                browser->setFileName (image.getFullPathName());
+                chooser.exitModalState (1);
+            }
+        } });
+
+        StuckDialogGuard guard (10000);
+
+        juce::MessageManager::callAsync ([&]
+        {
+            ASSERT_TRUE (pumpUntil ([&] { return script.numAnswered() >= 1; }));
+            p.buttonClicked (&p.versionStepButton);
+            dialog->exitModalState (0);
+        });
+
+        dialog->runModalLoop();
+        pump (50);
+
+        EXPECT_FALSE (guard.fired());
+        EXPECT_EQ (script.numAnswered(), 2u);
+        ASSERT_NE (p.handler, nullptr);
+
+        if (quitInTheChooser)
+        {
+            EXPECT_TRUE (quit);
+            EXPECT_EQ (p.handler->size, 0u);
+            EXPECT_EQ (p.step, 2);
+        }
+        else
+        {
+            EXPECT_FALSE (quit);
+            EXPECT_EQ (p.firmwareFile, image);
+            EXPECT_EQ (p.handler->size, 1024u);
+            EXPECT_EQ (p.step, 3);
+        }
+    }
 }
