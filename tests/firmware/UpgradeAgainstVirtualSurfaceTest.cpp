@@ -137,8 +137,8 @@ namespace
 TEST_P (WholeImage, ArrivesByteForByteWithEveryPacketAcknowledged)
 {
     const auto image = randomImage (GetParam().bytes, (unsigned) GetParam().bytes);
-    load (image);
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (image));
+    ASSERT_NO_FATAL_FAILURE (activate());
 
     ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
@@ -174,8 +174,8 @@ INSTANTIATE_TEST_SUITE_P (Sizes, WholeImage, ::testing::Values (ImageSize { 512,
 //==============================================================================
 TEST_F (UpgradeAgainstVirtualSurface, AnEraseBeforeTheConnectIsNotAcknowledged)
 {
-    load (randomImage (1024, 1));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (1024, 1)));
+    ASSERT_NO_FATAL_FAILURE (activate());
 
     Protocol::sendErase (*handler.midiOutput, handler.pid, pause);
     expectNoAnswerBeforeTheNextConnect (handler.eraseAck);
@@ -187,8 +187,8 @@ TEST_F (UpgradeAgainstVirtualSurface, AnEraseBeforeTheConnectIsNotAcknowledged)
 
 TEST_F (UpgradeAgainstVirtualSurface, AnEraseWithAnotherModelsEraseByteIsNotAcknowledged)
 {
-    load (randomImage (1024, 2));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (1024, 2)));
+    ASSERT_NO_FATAL_FAILURE (activate());
     Protocol::sendConnect (*handler.midiOutput, pause);
     ASSERT_TRUE (waitFor (handler.connectAck));
 
@@ -199,8 +199,8 @@ TEST_F (UpgradeAgainstVirtualSurface, AnEraseWithAnotherModelsEraseByteIsNotAckn
 
 TEST_F (UpgradeAgainstVirtualSurface, ADataPacketWithABadChecksumIsNotAcknowledged)
 {
-    load (randomImage (1024, 3));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (1024, 3)));
+    ASSERT_NO_FATAL_FAILURE (activate());
     ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
     auto spoilt = dataPacket (0);
@@ -214,8 +214,8 @@ TEST_F (UpgradeAgainstVirtualSurface, ADataPacketWithABadChecksumIsNotAcknowledg
 
 TEST_F (UpgradeAgainstVirtualSurface, ADataPacketOutOfTurnIsNotAcknowledged)
 {
-    load (randomImage (1536, 4));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (1536, 4)));
+    ASSERT_NO_FATAL_FAILURE (activate());
     ASSERT_NO_FATAL_FAILURE (connectAndErase());
 
     Protocol::DataPacketSender sender (*handler.midiOutput, pause);
@@ -263,8 +263,8 @@ protected:
 TEST_F (WholeRun, ShowsEachStageAndEveryBlock)
 {
     const auto image = randomImage (3 * 512 + 7, 5);
-    load (image);
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (image));
+    ASSERT_NO_FATAL_FAILURE (activate());
 
     EXPECT_EQ (run(), "");
 
@@ -285,8 +285,8 @@ TEST_F (WholeRun, ShowsEachStageAndEveryBlock)
 // macOS pacing), and every wait through its slices, one per data packet.
 TEST_F (WholeRun, PacesAndWaitsThroughWhatItIsGiven)
 {
-    load (randomImage (2 * 512, 6));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (2 * 512, 6)));
+    ASSERT_NO_FATAL_FAILURE (activate());
     surface.setAnswerDelay (0);
     fenz::_mac_major = fenz::MacVersion::catalina + 1;
 
@@ -330,8 +330,8 @@ TEST_P (UnansweredStage, EndsTheRunWithItsText)
     const auto& c = GetParam();
     fenz::UpgradeFaults faults;
     c.fault (faults);
-    load (randomImage (3 * 512, 7));
-    activate();
+    ASSERT_NO_FATAL_FAILURE (load (randomImage (3 * 512, 7)));
+    ASSERT_NO_FATAL_FAILURE (activate());
     surface.setUpgradeFaults (faults);
 
     EXPECT_EQ (run(), c.text);
