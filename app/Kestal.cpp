@@ -5,6 +5,7 @@
 #include "UdMode.h"
 #include "fenz_MidiPorts.h"
 #include "fenz_Pause.h"
+#include "fenz_PlainXml.h"
 
 #include <set>
 
@@ -214,7 +215,7 @@ juce::Result Kestal::openFile (const juce::File& file)
     if (xml == nullptr)
         return failure;
 
-    auto loaded = juce::ValueTree::fromXml (*xml);
+    auto loaded = fenz::treeFromPlainXml (*xml);
 
     if (! isAcceptableMap (loaded))
         return failure;

@@ -15,21 +15,9 @@ std::optional<juce::String> MappingFileText::read (const juce::File& file)
     if (! bytes.has_value() || (juce::int64) bytes->getSize() > maxBytes)
         return std::nullopt;
 
-    auto& data = *bytes;
-
-    // As the framework reads an XML file: UTF-16 by its byte order mark, else UTF-8 up to the
-    // first NUL, any UTF-8 byte order mark skipped.
-    data.append ("\0\0", 2);
-    const auto* text = static_cast<const char*> (data.getData());
-
-    if (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (text)
-         || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (text))
-        return juce::String::createStringFromData (text, (int) data.getSize() - 2);
-
-    if (juce::CharPointer_UTF8::isByteOrderMark (text))
-        text += 3;
-
-    return juce::String (juce::CharPointer_UTF8 (text));
+    // Decoded as the framework reads an XML file, but checked first: bytes that are not text in
+    // its encoding make a file that cannot be loaded.
+    return fenz::decodeXmlText (bytes->getData(), bytes->getSize());
 }
 
 bool MappingFileText::isPlainAndShallow (const juce::String& text)

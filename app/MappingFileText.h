@@ -17,14 +17,16 @@ struct MappingFileText
     static constexpr int maxDepth = 8;
 
     /** The file's text, decoded as the framework decodes XML files, or nothing when it cannot be
-        opened or holds more than maxBytes; never reads much more than that. Anything but a
+        opened, holds more than maxBytes or is not text (fenz::decodeXmlText); never reads much
+        more than that. Anything but a
         regular file (a folder, a FIFO, a device) is one that cannot be opened, and never
         keeps the caller waiting. */
     static std::optional<juce::String> read (const juce::File& file);
 
-    /** True when the text is plain XML that nests no deeper than maxDepth: elements, attributes
-        in quotes, text, comments, processing instructions, CDATA sections and the predefined and
-        numeric character references. Anything else (a document type declaration, another entity,
+    /** True when the text is plain XML that nests no deeper than maxDepth and holds no more
+        than fenz::maxPlainXmlNames elements and attributes: elements, attributes in quotes,
+        text, comments, processing instructions, CDATA sections and the predefined and numeric
+        character references. Anything else (a document type declaration, another entity,
         a tag the parser would have to recover from) is refused, so that what is counted here is
         what the parser will build. The check is fenz::isPlainAndShallowXml with maxDepth. */
     static bool isPlainAndShallow (const juce::String& text);

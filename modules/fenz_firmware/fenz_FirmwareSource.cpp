@@ -67,7 +67,8 @@ namespace
 
         // The list itself, fetched afresh, with the probe's time-out as well: a server that
         // answers the probe and then stalls must not hold the step for ever. A list over the
-        // cap, or one the parser could not take safely, reads as no list at all.
+        // cap, bytes that are not text, or a text the parser could not take safely reads as no
+        // list at all.
         juce::MemoryOutputStream body;
         const HttpFetch::Limits readLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, maxListBytes, listSliceMs };
         const auto read = fetch (panel, address, readLimits, &body, listThreadName);
@@ -75,18 +76,19 @@ namespace
         if (read == HttpFetch::End::abandoned)
             return {};
 
-        const auto text = read == HttpFetch::End::complete ? body.toString() : juce::String();
+        const auto text = read == HttpFetch::End::complete ? decodeXmlText (body.getData(), body.getDataSize())
+                                                           : std::nullopt;
 
-        if (! isPlainAndShallowXml (text, maxListDepth))
+        if (! text.has_value() || ! isPlainAndShallowXml (*text, maxListDepth))
             return "Error connecting to server";
 
-        juce::XmlDocument document (text);
+        juce::XmlDocument document (*text);
         const auto root = document.getDocumentElement();
 
         if (root == nullptr)
             return "Error connecting to server";
 
-        panel.firmwares = juce::ValueTree::fromXml (*root);
+        panel.firmwares = treeFromPlainXml (*root);
 
         // An entry without a product id is for no product.
         for (int i = panel.firmwares.getNumChildren(); --i >= 0;)

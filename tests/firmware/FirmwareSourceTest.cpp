@@ -326,6 +326,15 @@ namespace
         { "DeclaresEntities", 176,
           [] (auto& s) { s.answer (commonList, 200, "<!DOCTYPE f [<!ENTITY e \"<firmware pid='176'/>\">]><firmwares>&e;</firmwares>"); },
           "Error connecting to server", 2 },
+        { "TextAfterAnInstruction", 176,
+          [] (auto& s) { s.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1", "a.bin"), "<?p?>x" })); },
+          "Error connecting to server", 2 },
+        { "NotUtf8", 176,
+          [] (auto& s) { juce::MemoryBlock list ("<firmwares>\x80", 12);
+                         list.append (juce::String::repeatedString ("x", 200000).toRawUTF8(), 200000);
+                         list.append ("</firmwares>", 12);
+                         s.answer (commonList, 200, list); },
+          "Error connecting to server", 2 },
         { "ReadTricklesOnPastItsTime", 176,
           [] (auto& s) { s.answer (commonList, 200, "<firmwares/>");
                          s.answer (commonList, 200, listOf ({ juce::String::repeatedString (" ", 100000) }), Way::trickle, 1); },

@@ -7,6 +7,7 @@
 #include "KestalFixture.h"
 #include "ExpectedDefaults.h"
 #include "MappingFileText.h"
+#include "fenz_PlainXml.h"
 #include <map>
 
 namespace
@@ -500,6 +501,10 @@ namespace
             { "larger than the limit", mapFile ("mode=\"logic\"", good) + juce::String::repeatedString (" ", (int) MappingFileText::maxBytes) },
             { "a document type declaration", "<?xml version=\"1.0\"?>\n<!DOCTYPE map [<!ENTITY e \"<controls/>\">]>\n"
                                              "<map mode=\"logic\">&e;</map>\n" },
+            // The parser once looped for ever on text after an instruction.
+            { "an instruction before text",  "<map mode=\"mackie\"><?p?>x</map>" },
+            { "the same among the controls", mapFile ("mode=\"logic\"", "<?p?> " + good + "<?p?>x") },
+            { "more names than the parser is given", mapFile ("mode=\"logic\" " + juce::String::repeatedString ("a=\"\" ", fenz::maxPlainXmlNames), good) },
         };
 
         state().setCurrentMode (3);
@@ -515,6 +520,17 @@ namespace
         }
 
         auto result = kestal->openFile (folder.getFile().getChildFile ("does-not-exist.pelto"));
+        EXPECT_EQ (result.getErrorMessage(), "Could not load mapping data");
+        before.expectUnchanged (*kestal);
+
+        // Bytes that are not UTF-8 once overran the heap while they were decoded.
+        juce::MemoryBlock bytes;
+        bytes.append ("<map mode=\"mackie\"/>\x80", 21);
+        bytes.append (juce::String::repeatedString ("x", 200000).toRawUTF8(), 200000);
+        const auto notText = write ({});
+        ASSERT_TRUE (notText.replaceWithData (bytes.getData(), bytes.getSize()));
+
+        result = kestal->openFile (notText);
         EXPECT_EQ (result.getErrorMessage(), "Could not load mapping data");
         before.expectUnchanged (*kestal);
     }
