@@ -8,6 +8,7 @@
 #include "fenz_PlainXml.h"
 
 #include <set>
+#include "fenz_Text.h"
 
 
 JUCE_IMPLEMENT_SINGLETON (Kestal)
@@ -163,7 +164,7 @@ void Kestal::Impl::saveSettings()
 //==============================================================================
 juce::String Kestal::settingsFolderName()
 {
-    const auto redirected = juce::SystemStats::getEnvironmentVariable ("KESTAL_SETTINGS_DIR", {});
+    const auto redirected = fenz::environmentText ("KESTAL_SETTINGS_DIR");
     return juce::File::isAbsolutePath (redirected) ? redirected : juce::String ("Fenzwerk/Kestal");
 }
 

@@ -1,5 +1,6 @@
 #include "MappingFileText.h"
 #include "fenz_PlainXml.h"
+#include "fenz_Text.h"
 #include "fenz_RegularFile.h"
 
 std::optional<juce::String> MappingFileText::read (const juce::File& file)

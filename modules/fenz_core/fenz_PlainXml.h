@@ -3,21 +3,11 @@
 #include <juce_core/juce_core.h>
 #include <juce_data_structures/juce_data_structures.h>
 
-#include <optional>
-
 namespace fenz
 {
 
-// What XML from outside (a file, a server's answer) must be before the framework's decoder and
-// parser may see it.
-
-// The text of the bytes, decoded as the framework's reader decodes an XML file (UTF-16 after its
-// byte order mark, else UTF-8 with any byte order mark skipped), or nothing when the bytes are
-// not text in that encoding: a sequence that is invalid, overlong or cut off, a lone surrogate,
-// a code point past U+10FFFF, an odd number of UTF-16 bytes, or a NUL. The framework's own
-// decoding sizes a string by decoding it, stops early at an invalid sequence and then copies the
-// raw bytes up to the NUL, so bytes that were not checked here must never reach it.
-std::optional<juce::String> decodeXmlText (const void* data, size_t size);
+// What XML text from outside (a file, a server's answer, made text by decodeXmlText) must be
+// before the framework's parser may see it.
 
 // The most elements and attributes, counted together, that a text from outside may hold. The
 // framework keeps the name of every attribute (and of every element a tree is made of) in one

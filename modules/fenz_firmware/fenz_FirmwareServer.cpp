@@ -1,6 +1,7 @@
 #include "fenz_FirmwareServer.h"
 
 #include <iostream>
+#include "fenz_Text.h"
 
 namespace fenz
 {
@@ -150,7 +151,7 @@ namespace FirmwareServer
 
     juce::String root()
     {
-        return rootFrom (juce::SystemStats::getEnvironmentVariable ("KESTAL_FIRMWARE_SERVER", {}));
+        return rootFrom (environmentText ("KESTAL_FIRMWARE_SERVER"));
     }
 
     juce::String listAddress (int productId)

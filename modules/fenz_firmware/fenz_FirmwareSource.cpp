@@ -3,6 +3,7 @@
 #include "fenz_FirmwareServer.h"
 #include "fenz_HttpFetch.h"
 #include "fenz_PlainXml.h"
+#include "fenz_Text.h"
 #include "fenz_UpgradeProtocol.h"
 #include "fenz_UpgraderChoosers.h"
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include "fenz_Text.h"
 
 namespace fenz
 {
@@ -321,7 +322,7 @@ VirtualSurface::~VirtualSurface()
 
 std::unique_ptr<VirtualSurface> VirtualSurface::installFromEnvironment()
 {
-    const auto wanted = juce::SystemStats::getEnvironmentVariable ("KESTAL_VIRTUAL_SURFACE", {}).trim().toLowerCase();
+    const auto wanted = environmentText ("KESTAL_VIRTUAL_SURFACE").trim().toLowerCase();
 
     std::unique_ptr<VirtualSurface> surface;
 
@@ -332,12 +333,12 @@ std::unique_ptr<VirtualSurface> VirtualSurface::installFromEnvironment()
     else
         return nullptr;
 
-    const auto logPath = juce::SystemStats::getEnvironmentVariable ("KESTAL_VIRTUAL_SURFACE_LOG", {});
+    const auto logPath = environmentText ("KESTAL_VIRTUAL_SURFACE_LOG");
 
     if (logPath.isNotEmpty())
         surface->setLogFile (juce::File::getCurrentWorkingDirectory().getChildFile (logPath));
 
-    surface->setFaultsFromText (juce::SystemStats::getEnvironmentVariable ("KESTAL_VIRTUAL_SURFACE_FAULTS", {}));
+    surface->setFaultsFromText (environmentText ("KESTAL_VIRTUAL_SURFACE_FAULTS"));
     surface->install();
     return surface;
 }

@@ -1,6 +1,7 @@
 #include "Kestal.h"
 #include "MappingFileText.h"
 #include "fenz_PlainXml.h"
+#include "fenz_Text.h"
 
 #include <cstdint>
 #include <cstdio>
