@@ -1,7 +1,8 @@
 #include "fenz_RegularFile.h"
 
+#include <cerrno>
+
 #if ! JUCE_WINDOWS
- #include <cerrno>
  #include <fcntl.h>
  #include <sys/stat.h>
  #include <unistd.h>
@@ -15,11 +16,33 @@ namespace
     constexpr size_t chunkBytes = 65536;
 }
 
-std::optional<juce::MemoryBlock> readRegularFile (const juce::File& file, size_t maxBytes)
+std::optional<juce::MemoryBlock> readUpTo (const ReadSome& readSome, size_t maxBytes)
 {
     juce::MemoryBlock data;
     juce::HeapBlock<char> chunk (chunkBytes);
 
+    while (data.getSize() < maxBytes)
+    {
+        errno = 0;
+        const auto numRead = readSome (chunk.get(), juce::jmin (chunkBytes, maxBytes - data.getSize()));
+
+        if (numRead < 0 && errno == EINTR)
+            continue;
+
+        if (numRead < 0)
+            return std::nullopt;
+
+        if (numRead == 0)
+            break;
+
+        data.append (chunk.get(), (size_t) numRead);
+    }
+
+    return data;
+}
+
+std::optional<juce::MemoryBlock> readRegularFile (const juce::File& file, size_t maxBytes)
+{
    #if ! JUCE_WINDOWS
     // Without O_NONBLOCK the open of a FIFO would wait for a writer; what it opened is then
     // looked at through the descriptor itself, so that nothing can be swapped in between.
@@ -45,19 +68,7 @@ std::optional<juce::MemoryBlock> readRegularFile (const juce::File& file, size_t
     if (flags == -1 || ::fcntl (fd, F_SETFL, flags & ~O_NONBLOCK) == -1)
         return std::nullopt;
 
-    while (data.getSize() < maxBytes)
-    {
-        const auto numRead = ::read (fd, chunk.get(), juce::jmin (chunkBytes, maxBytes - data.getSize()));
-
-        if (numRead < 0 && errno == EINTR)
-            continue;
-
-        // A read error ends the file where it stands, as a stream's would.
-        if (numRead <= 0)
-            break;
-
-        data.append (chunk.get(), (size_t) numRead);
-    }
+    return readUpTo ([fd] (void* buffer, size_t n) { return (std::int64_t) ::read (fd, buffer, n); }, maxBytes);
    #else
     if (! file.existsAsFile())
         return std::nullopt;
@@ -67,18 +78,14 @@ std::optional<juce::MemoryBlock> readRegularFile (const juce::File& file, size_t
     if (! in.openedOk())
         return std::nullopt;
 
-    while (data.getSize() < maxBytes)
-    {
-        const auto numRead = in.read (chunk.get(), (int) juce::jmin (chunkBytes, maxBytes - data.getSize()));
-
-        if (numRead <= 0)
-            break;
-
-        data.append (chunk.get(), (size_t) numRead);
-    }
+    // The stream answers a failed read with no bytes and keeps the failure in its status.
+    return readUpTo ([&in] (void* buffer, size_t n) -> std::int64_t
+                     {
+                         const auto numRead = in.read (buffer, (int) n);
+                         return in.getStatus().failed() ? -1 : numRead;
+                     },
+                     maxBytes);
    #endif
-
-    return data;
 }
 
 } // namespace fenz

@@ -16,6 +16,15 @@ namespace
 
     juce::uint32 now() noexcept                     { return juce::Time::getMillisecondCounter(); }
 
+    // Whether an answer's body comes in chunks, that coding alone. The framework loses an
+    // answer's first header line, so a Transfer-Encoding sent first of all is not seen; and an
+    // HTTP/2 answer, which the framework does not tell apart, has no chunks. Announcing no
+    // length, either body is refused, even when it came whole.
+    bool isChunked (const juce::StringPairArray& headers)
+    {
+        return headers["Transfer-Encoding"].trim().equalsIgnoreCase ("chunked");
+    }
+
     // A scheme before the first ':' ahead of any '/', '?' or '#' makes a reference absolute.
     bool hasScheme (const juce::String& reference)
     {
@@ -164,7 +173,16 @@ namespace
             }
 
             // A body cut short, by the transfer or against its announced length, is no body.
-            return ! s.isError() && (announced < 0 || received == announced);
+            if (s.isError())
+                return false;
+
+            if (announced >= 0)
+                return received == announced;
+
+            // Without a length only a chunked body can be known whole: the transfer fails one
+            // cut before its last chunk, above. A body that simply ends where the connection
+            // closed may have been cut anywhere, and is no body either.
+            return isChunked (s.getResponseHeaders());
         }
 
         const juce::String address;

@@ -34,14 +34,18 @@ struct HttpFetch
     enum class End
     {
         complete,   // a status of 200 to 299, and with a body stream the whole body, written to it
-        failed,     // anything else: no answer, another status, a refused address, a deadline...
+        failed,     // anything else: no answer, another status, a refused address, a deadline,
+                    // a body that is not known to be whole...
         abandoned   // abandon() answered true
     };
 
     // GETs the address; message thread only. With a body stream, a success answer's body is
     // written to it from the fetch's thread, never more than maxBytes of it, and the stream is
     // left alone once get() has returned; without one, the answer's status is all that counts
-    // and its body is not read. abandon is asked after each slice of the message loop.
+    // and its body is not read. A body is whole only when it brings exactly the length its
+    // answer announced, or, announcing none, comes chunked and ends with its last chunk; the
+    // stream may hold part of any other body, which counts as failed. abandon is asked after
+    // each slice of the message loop.
     static End get (const juce::String& address, const Limits& limits, juce::OutputStream* body,
                     const std::function<bool()>& abandon, const juce::String& threadName);
 

@@ -18,8 +18,9 @@ public:
     void handlePartialSysexMessage (juce::MidiInput*, const juce::uint8*, int, double) override {}
 
     // Loads the firmware image from the file: data becomes a zero-filled block of size + 1
-    // bytes holding it. A file that cannot be read gives size 0, and so does anything but a
-    // regular file (a folder, a FIFO, a device), without waiting on it. At most
+    // bytes holding it. A file that cannot be read gives size 0, and so does one whose read
+    // fails part-way, and anything but a regular file (a folder, a FIFO, a device), without
+    // waiting on it. At most
     // UpgradeProtocol::maxImageSize bytes are read: a longer file gives that size, which the
     // Upgrade step refuses as it refuses the file itself.
     void openProgram (const juce::File&);

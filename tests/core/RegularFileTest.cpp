@@ -3,6 +3,10 @@
 #include "FifoWatchdog.h"
 #include "TemporaryFolder.h"
 
+#include <cerrno>
+#include <optional>
+#include <vector>
+
 namespace
 {
     struct RegularFile : public ::testing::Test
@@ -67,4 +71,96 @@ TEST_F (RegularFile, FollowsALinkToARegularFile)
     const auto bytes = fenz::readRegularFile (link, 1000);
     ASSERT_TRUE (bytes.has_value());
     EXPECT_EQ (bytes->getSize(), 300u);
+}
+
+// The reading itself, from a source that answers as ::read does, step by step: a failed read
+// after any number of bytes is a file that cannot be read, not the bytes that came before it;
+// an interrupted read is asked again.
+namespace
+{
+    // One answer of the source: that many bytes, the end (0), or a failure with that errno.
+    struct Answer
+    {
+        std::int64_t bytes;
+        int error = 0;
+    };
+
+    struct ReadCase
+    {
+        const char* name;
+        std::vector<Answer> answers;
+        size_t cap;
+        std::optional<size_t> expected;   // the bytes taken, or nothing
+    };
+
+    const ReadCase readCases[] = {
+        { "WholeInOneRead",            { { 100 }, { 0 } },                               1000,  100 },
+        { "WholeAcrossReads",          { { 65536 }, { 4464 }, { 0 } },                   100000, 70000 },
+        { "FailsAtOnce",               { { -1, EIO } },                                  1000,  std::nullopt },
+        { "FailsAfterSomeBytes",       { { 100 }, { -1, EIO } },                         1000,  std::nullopt },
+        { "FailsAfterWholeChunks",     { { 65536 }, { 65536 }, { -1, EIO } },            200000, std::nullopt },
+        { "FailsAfterAnInterruption",  { { 300 }, { -1, EINTR }, { -1, ENXIO } },        1000,  std::nullopt },
+        { "InterruptedReadIsAskedAgain", { { -1, EINTR }, { 200 }, { -1, EINTR }, { 0 } }, 1000, 200 },
+        { "CapReachedBeforeTheFailure", { { 100 }, { -1, EIO } },                        100,   100 },
+        { "EmptyFile",                 { { 0 } },                                        1000,  0 },
+    };
+
+    std::ostream& operator<< (std::ostream& out, const ReadCase& c) { return out << c.name; }
+
+    class ReadUpTo : public ::testing::TestWithParam<ReadCase> {};
+}
+
+TEST_P (ReadUpTo, TakesTheFileOnlyWhenEveryReadSucceeded)
+{
+    const auto& c = GetParam();
+    size_t next = 0, position = 0;
+
+    const auto bytes = fenz::readUpTo ([&] (void* buffer, size_t room) -> std::int64_t
+    {
+        if (next >= c.answers.size())
+        {
+            ADD_FAILURE() << "read again after the end";
+            return 0;
+        }
+
+        const auto a = c.answers[next++];
+
+        if (a.bytes < 0)
+        {
+            errno = a.error;
+            return -1;
+        }
+
+        EXPECT_LE ((size_t) a.bytes, room);
+
+        for (std::int64_t i = 0; i < a.bytes; ++i)
+            static_cast<char*> (buffer)[i] = testsupport::TemporaryFolder::byteAt (position++);
+
+        return a.bytes;
+    }, c.cap);
+
+    ASSERT_EQ (bytes.has_value(), c.expected.has_value());
+
+    if (bytes.has_value())
+    {
+        EXPECT_EQ (bytes->getSize(), *c.expected);
+
+        for (size_t i = 0; i < bytes->getSize(); ++i)
+            ASSERT_EQ ((*bytes)[i], testsupport::TemporaryFolder::byteAt (i)) << "at " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Sources, ReadUpTo, ::testing::ValuesIn (readCases),
+                          [] (const auto& i) { return std::string (i.param.name); });
+
+// A regular file whose read fails in earnest: the memory of this process, as the system shows
+// it, is a regular file whose first bytes (at address 0) are never mapped.
+TEST_F (RegularFile, FileWhoseReadFailsIsNotRead)
+{
+    const juce::File memory ("/proc/self/mem");
+
+    if (! memory.existsAsFile())
+        GTEST_SKIP() << "no /proc/self/mem here";
+
+    EXPECT_FALSE (fenz::readRegularFile (memory, 1000).has_value());
 }

@@ -17,6 +17,8 @@ namespace
     // A firmware image with bytes that tell their positions apart.
     juce::MemoryBlock imageOf (size_t size)  { return firmwaretest::patternedBytes (size); }
 
+    juce::MemoryBlock prefixOf (const juce::MemoryBlock& block, size_t size)  { return { block.getData(), size }; }
+
     juce::String entry (const char* pid, const char* name, const char* version, const char* fw)
     {
         juce::String e ("  <firmware");
@@ -285,6 +287,14 @@ namespace
 
     const char* const unavailable = "The firmware server is currently unavailable.";
 
+    // A list for product 176 followed by blanks: cut anywhere in the blanks, what came still
+    // reads as the list.
+    juce::MemoryBlock paddedList()
+    {
+        const auto text = listOf ({ entry ("176", "Alpha", "1", "a.bin") }) + juce::String::repeatedString (" ", 4000);
+        return { text.toRawUTF8(), text.getNumBytesAsUTF8() };
+    }
+
     const FetchFault fetchFaults[] = {
         { "UnknownProduct", 2000, [] (auto&) {}, "Cannot fetch firmware details for Unknown product", 0 },
         { "NegativeProduct", -1, [] (auto&) {}, "Cannot fetch firmware details for Unknown product", 0 },
@@ -345,6 +355,22 @@ namespace
           unavailable, 1 },
         { "ProbeRedirectedToAFile", 176, [] (auto& s) { s.redirect (commonList, "file:///etc/hostname"); }, unavailable, 1 },
         { "ProbeRedirectedToItself", 176, [] (auto& s) { s.redirect (commonList, commonList); }, unavailable, 6 },
+
+        // A list cut short is no list, even where the part that came reads as one.
+        { "ListWithoutLengthCut", 176,
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::breakHalfWay, 0, firmwaretest::headWithoutLength() }); },
+          "Error connecting to server", 2 },
+        { "ListWithoutLength", 176,
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, firmwaretest::headWithoutLength() }); },
+          "Error connecting to server", 2 },
+        { "ListLongerThanSent", 176,
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, firmwaretest::headWithLength ("100000") }); },
+          "Error connecting to server", 2 },
+        { "ListChunkedCutBeforeTheLastChunk", 176,
+          [] (auto& s) { s.answer (commonList, { 200, firmwaretest::chunked (paddedList(), 1000, false), Way::whole, 0,
+                                                 firmwaretest::chunkedHead() }); },
+          "Error connecting to server", 2 },
+
         { "ReadRedirectedOffTheMachine", 176,
           [] (auto& s) { s.answer (commonList, 200, "<firmwares/>"); s.redirect (commonList, "http://example.org/firmware.xml"); },
           "Error connecting to server", 2 },
@@ -412,6 +438,23 @@ namespace
         { "AnnouncedTenTerabytes",
           [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, firmwaretest::headWithLength ("10000000000000") }); }, false },
 
+        // A download that cannot be known whole is none: without a length, one that ends where
+        // the connection closes (here after 20000 bytes of an image of 63487), and one in
+        // chunks that ends before its last chunk.
+        { "NoLengthClosedPartWay",
+          [] (auto& s) { s.answer ("/a.bin", { 200, prefixOf (imageOf (63487), 20000), Way::whole, 0, firmwaretest::headWithoutLength() }); },
+          false },
+        { "NoLengthClosedAtTheEnd",
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (40000), Way::whole, 0, firmwaretest::headWithoutLength() }); }, false },
+        { "ChunkedCutBeforeTheLastChunk",
+          [] (auto& s) { s.answer ("/a.bin", { 200, firmwaretest::chunked (imageOf (40000), 8192, false), Way::whole, 0,
+                                               firmwaretest::chunkedHead() }); },
+          false },
+        { "ChunkedCutInAChunk",
+          [] (auto& s) { s.answer ("/a.bin", { 200, firmwaretest::chunked (imageOf (40000), 8192), Way::breakHalfWay, 0,
+                                               firmwaretest::chunkedHead() }); },
+          false },
+
         { "RedirectedOffTheMachine", [] (auto& s) { s.redirect ("/a.bin", "http://192.0.2.1/a.bin"); }, false },
         { "RedirectedTooOften", [] (auto& s) { s.redirect ("/a.bin", "/b.bin"); s.redirect ("/b.bin", "/b.bin"); }, false },
     };
@@ -467,17 +510,31 @@ TEST_F (Step4, ShortStallIsWaitedFor)
     EXPECT_TRUE (handlerHolds (image));
 }
 
-// The largest image the Upgrade step takes comes down whole, with its length announced or not.
+// The largest image the Upgrade step takes comes down whole, with its length announced or in
+// chunks, and the list in the same way.
 TEST_F (Step4, DownloadsAnImageOfTheLargestSize)
 {
-    for (const auto* head : { "", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" })
+    for (const bool inChunks : { false, true })
     {
-        SCOPED_TRACE (head);
+        SCOPED_TRACE (inChunks ? "in chunks" : "with its length");
         const auto image = imageOf (63487);
+        const auto list = listOf ({ entry ("176", "Alpha", "1.0", "a.bin") });
+        const juce::MemoryBlock listBytes (list.toRawUTF8(), list.getNumBytesAsUTF8());
+
         firmwaretest::LoopbackHttpServer own;
         serverVariable.set (own.root().toRawUTF8());
-        own.answer (commonList, 200, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
-        own.answer ("/a.bin", { 200, image, Way::whole, 0, head });
+
+        if (inChunks)
+        {
+            own.answer (commonList, { 200, firmwaretest::chunked (listBytes, 100), Way::whole, 0, firmwaretest::chunkedHead() });
+            own.answer ("/a.bin", { 200, firmwaretest::chunked (image, 10000), Way::whole, 0, firmwaretest::chunkedHead() });
+        }
+        else
+        {
+            own.answer (commonList, 200, listBytes);
+            own.answer ("/a.bin", 200, image);
+        }
+
         boxes.clear();
 
         makePanel (176).doStep4();

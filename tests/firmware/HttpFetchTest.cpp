@@ -107,12 +107,14 @@ namespace
 
     const CapCase capCases[] = {
         { "ExactlyTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap)); }, End::complete, cap },
-        { "ExactlyTheCapWithoutLength",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
+        { "ExactlyTheCapInChunks",
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::chunked (firmwaretest::patternedBytes (cap), 3000), Way::whole, 0,
+                                           firmwaretest::chunkedHead() }); },
           End::complete, cap },
         { "OneOverTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap + 1)); }, End::failed, 0 },
-        { "OneOverWithoutLength",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap + 1), Way::whole, 0, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" }); },
+        { "OneOverInChunks",
+          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::chunked (firmwaretest::patternedBytes (cap + 1), 3000), Way::whole, 0,
+                                           firmwaretest::chunkedHead() }); },
           End::failed, cap },
         { "EndlessBody", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (4096), Way::endless); }, End::failed, cap },
         { "AnnouncedTenTerabytes",
@@ -144,6 +146,70 @@ TEST_P (FetchCap, NeverTakesMoreThanTheCap)
 
 INSTANTIATE_TEST_SUITE_P (Bodies, FetchCap, ::testing::ValuesIn (capCases),
                           [] (const auto& i) { return std::string (i.param.name); });
+
+//==============================================================================
+// A body is taken only when it is known to be whole: it brings the length its answer
+// announced, or, announcing none, it comes in chunks up to the last one. A body that ends
+// where the connection closes may have been cut anywhere, and is refused even when nothing
+// was cut.
+namespace
+{
+    struct WholeCase
+    {
+        const char* name;
+        juce::String (*head)();
+        juce::MemoryBlock (*wire)();    // the body as the connection carries it
+        Way way;
+        bool whole;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const WholeCase& c) { return out << c.name; }
+
+    juce::MemoryBlock wholeImage()      { return firmwaretest::patternedBytes (40000); }
+    juce::MemoryBlock inChunks()        { return firmwaretest::chunked (wholeImage(), 4096); }
+    juce::MemoryBlock lastChunkLeftOff() { return firmwaretest::chunked (wholeImage(), 4096, false); }
+    juce::String exactLength()          { return firmwaretest::headWithLength ("40000"); }
+    juce::String largerLength()         { return firmwaretest::headWithLength ("63487"); }
+
+    const WholeCase wholeCases[] = {
+        { "LengthExact", exactLength, wholeImage, Way::whole, true },
+        { "LengthLargerThanSent", largerLength, wholeImage, Way::whole, false },
+        { "NoLengthClosedEarly", firmwaretest::headWithoutLength, wholeImage, Way::breakHalfWay, false },
+        { "NoLengthClosedAtTheEnd", firmwaretest::headWithoutLength, wholeImage, Way::whole, false },
+        { "ChunkedWhole", firmwaretest::chunkedHead, inChunks, Way::whole, true },
+        { "ChunkedCutBeforeTheLastChunk", firmwaretest::chunkedHead, lastChunkLeftOff, Way::whole, false },
+        { "ChunkedCutInAChunk", firmwaretest::chunkedHead, inChunks, Way::breakHalfWay, false },
+    };
+
+    class FetchWhole : public Fetch, public ::testing::WithParamInterface<WholeCase> {};
+}
+
+TEST_P (FetchWhole, TakesOnlyABodyKnownToBeWhole)
+{
+    const auto& c = GetParam();
+    server.answer ("/a.bin", { 200, c.wire(), c.way, 0, c.head() });
+
+    EXPECT_EQ (get (server.root() + "a.bin", roomy), c.whole ? End::complete : End::failed);
+
+    if (c.whole)
+    {
+        EXPECT_EQ (body.getMemoryBlock(), wholeImage());
+    }
+
+    EXPECT_EQ (server.requestsFor ("/a.bin"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P (Bodies, FetchWhole, ::testing::ValuesIn (wholeCases),
+                          [] (const auto& i) { return std::string (i.param.name); });
+
+// An empty body in chunks is the last chunk alone, and whole.
+TEST_F (Fetch, EmptyChunkedBodyIsWhole)
+{
+    server.answer ("/empty", { 200, firmwaretest::chunked ({}, 4096), Way::whole, 0, firmwaretest::chunkedHead() });
+
+    EXPECT_EQ (get (server.root() + "empty", roomy), End::complete);
+    EXPECT_EQ (body.getDataSize(), 0u);
+}
 
 //==============================================================================
 // A server silent before its head fails at the quiet limit, one that trickles on fails at the

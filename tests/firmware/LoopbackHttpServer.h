@@ -29,6 +29,40 @@ inline juce::String headWithLength (const juce::String& length)
     return "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\nConnection: close\r\n\r\n";
 }
 
+// The head of a success answer that announces no length: its body ends where the connection
+// closes, wherever that is.
+inline juce::String headWithoutLength()
+{
+    return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+}
+
+// The head of a success answer whose body comes in chunks. Transfer-Encoding is not the first
+// header, as with the usual servers: the framework drops the first header line of an answer.
+inline juce::String chunkedHead()
+{
+    return "HTTP/1.1 200 OK\r\nServer: loopback\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+}
+
+// The body as a chunked answer carries it, in chunks of chunkBytes (the last one shorter),
+// followed by the last, empty chunk unless it is left off.
+inline juce::MemoryBlock chunked (const juce::MemoryBlock& body, size_t chunkBytes, bool withLastChunk = true)
+{
+    juce::MemoryOutputStream wire;
+
+    for (size_t start = 0; start < body.getSize(); start += chunkBytes)
+    {
+        const auto size = std::min (chunkBytes, body.getSize() - start);
+        wire << juce::String::toHexString ((juce::int64) size) << "\r\n";
+        wire.write (static_cast<const char*> (body.getData()) + start, size);
+        wire << "\r\n";
+    }
+
+    if (withLastChunk)
+        wire << "0\r\n\r\n";
+
+    return wire.getMemoryBlock();
+}
+
 // A small HTTP/1.1 server on 127.0.0.1 inside the test program, standing in for the firmware
 // server. It listens on a free port, answers one request per connection on a thread of its
 // own, and is bounded everywhere: it serves at most a given number of requests, waits at most

@@ -1,5 +1,7 @@
 #include "FakeMidiPorts.h"
 #include "RandomImage.h"
+#include "LoopbackHttpServer.h"
+#include "ScopedEnvironment.h"
 #include "UpgraderFixture.h"
 #include "fenz_VirtualSurface.h"
 
@@ -49,6 +51,25 @@ namespace
         // an image, as steps 1 to 4 leave the panel.
         void prepare (Model model, size_t imageSize, const fenz::UpgradeFaults& faults = {})
         {
+            reachVersionStep (model, faults);
+
+            if (HasFatalFailure())
+                return;
+
+            const auto bytes = testsupport::randomImage (imageSize, (unsigned) imageSize);
+            image = juce::MemoryBlock (bytes.data(), bytes.size());
+            imageFile = std::make_unique<juce::TemporaryFile> (".bin");
+            ASSERT_TRUE (imageFile->getFile().replaceWithData (image.getData(), image.getSize()));
+            panel->handler->openProgram (imageFile->getFile());
+            ASSERT_EQ (panel->handler->size, imageSize);
+            panel->updateProgress (3);   // where step 4 leaves the panel
+            boxes.clear();
+        }
+
+        // Connect to the surface, switch it to upgrade mode and open its upgrade ports, as
+        // steps 1 to 3 leave the panel.
+        void reachVersionStep (Model model, const fenz::UpgradeFaults& faults = {})
+        {
             surface = std::make_unique<fenz::VirtualSurface> (model);
             surface->install();
             surface->setUpgradeFaults (faults);
@@ -65,14 +86,6 @@ namespace
             willChoose (juce::String (fenz::VirtualSurface::upgradePortName));
             press (panel->activateStepButton);
             ASSERT_EQ (panel->step, 2);
-
-            const auto bytes = testsupport::randomImage (imageSize, (unsigned) imageSize);
-            image = juce::MemoryBlock (bytes.data(), bytes.size());
-            imageFile = std::make_unique<juce::TemporaryFile> (".bin");
-            ASSERT_TRUE (imageFile->getFile().replaceWithData (image.getData(), image.getSize()));
-            panel->handler->openProgram (imageFile->getFile());
-            ASSERT_EQ (panel->handler->size, imageSize);
-            panel->updateProgress (3);   // where step 4 leaves the panel
             boxes.clear();
         }
 
@@ -138,6 +151,84 @@ TEST_F (UpgradeRun, LargestImageArrivesWhole)
     EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the file";
     EXPECT_TRUE (std::all_of (written.begin() + 63487, written.end(), [] (auto b) { return b == 0; }));
     EXPECT_EQ (surface->getMode(), fenz::VirtualSurface::Mode::normal) << "the reset brought the device back";
+}
+
+// An image that step 4 downloads reaches the device only when the download is known whole. A
+// server that announces no length and closes after 20000 bytes of an image of 63487, or one
+// whose chunks stop before the last, has given a part: the download's box, no Upgrade step to
+// press, and nothing written. The same image with its length announced, or in chunks up to the
+// last, is written whole.
+TEST_F (UpgradeRun, DownloadedImageIsWrittenOnlyWhenWhole)
+{
+    const testsupport::ScopedNoProxies noProxies;
+    const auto bytes = testsupport::randomImage (63487, 1);
+    const juce::MemoryBlock full (bytes.data(), bytes.size());
+
+    struct Case
+    {
+        const char* name;
+        juce::String head;
+        juce::MemoryBlock wire;   // the body as the connection carries it
+        bool whole;
+    };
+
+    const Case cases[] = {
+        { "no length, closed after 20000 bytes", headWithoutLength(), juce::MemoryBlock (full.getData(), 20000), false },
+        { "in chunks, cut before the last", chunkedHead(), chunked (full, 8192, false), false },
+        { "its length announced", headWithLength (juce::String (full.getSize())), full, true },
+        { "in chunks up to the last", chunkedHead(), chunked (full, 8192), true },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        LoopbackHttpServer server;
+        const testsupport::ScopedEnvironment serverVariable ("KESTAL_FIRMWARE_SERVER", server.root().toRawUTF8());
+        server.answer ("/firmware.xml", 200,
+                       "<firmwares><firmware pid=\"176\" name=\"Tamrel\" version=\"1.0\" fw=\"tamrel_ostrel_1.0.bin\"/></firmwares>");
+        server.answer ("/tamrel_ostrel_1.0.bin", { 200, c.wire, LoopbackHttpServer::Way::whole, 0, c.head });
+
+        reachVersionStep (Model::tamrel);
+        ASSERT_FALSE (HasFatalFailure());
+        image = full;
+
+        // The version chooser's only entry is taken; the port choosers are answered as before.
+        panel->dialogs.runChooser = [ports = panel->dialogs.runChooser] (juce::Component& chooser, const juce::String& title)
+        {
+            return dynamic_cast<fenz::FirmwareSelectComponent*> (&chooser) != nullptr ? 1 : ports (chooser, title);
+        };
+
+        press (panel->versionStepButton);
+
+        // As the user can: Upgrade only once it is offered.
+        if (panel->upgradeStepButton.isEnabled())
+            press (panel->upgradeStepButton);
+
+        juce::StringArray titlesShown;
+
+        for (const auto& box : boxes)
+            titlesShown.add (box.title);
+
+        const auto boxTitles = titlesShown.joinIntoString (" | ");
+
+        EXPECT_EQ (server.requestsFor ("/tamrel_ostrel_1.0.bin"), 1);
+
+        if (c.whole)
+        {
+            EXPECT_EQ (boxTitles, "Firmware Upgrade Success");
+            EXPECT_TRUE (writtenPart() == imageBytes()) << "the image on the device differs from the download";
+        }
+        else
+        {
+            EXPECT_EQ (boxTitles, "Firmware Donwload");
+            EXPECT_EQ (boxes.empty() ? juce::String() : boxes[0].text, "Could not download firmware file");
+            EXPECT_TRUE (surface->getWrittenImage().empty()) << "a part of the image was written to the device";
+            EXPECT_EQ (panel->step, 2);
+            EXPECT_FALSE (panel->upgradeStepButton.isEnabled());
+        }
+
+        TearDown();
+    }
 }
 
 // The extender, with the smallest image and one a byte longer than a block.
