@@ -197,7 +197,15 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
 
     dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
     {
-        juce::FileChooser chooser ("Choose The Firmware File", startingPlace, "*.bin");
+        // Opened on a file, the framework's own chooser highlights it, and puts the highlighted
+        // row back into its file box whenever the box loses the focus, as it does when Open is
+        // pressed: a path the user typed there would give way to the last file. It opens in
+        // that file's folder instead, with nothing highlighted.
+        const auto folder = startingPlace == juce::File() || startingPlace.isDirectory()
+                                ? startingPlace
+                                : startingPlace.getParentDirectory();
+
+        juce::FileChooser chooser ("Choose The Firmware File", folder, "*.bin");
         std::optional<juce::File> chosen;
 
         // Waited for here rather than in the chooser's own modal run: the system's dialog (where

@@ -328,3 +328,114 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
         }
     }
 }
+
+//==============================================================================
+// Opened again after a file was chosen, the local firmware file chooser starts in that file's
+// folder with no row highlighted: the framework's chooser puts a highlighted row back into its
+// file box when the box loses the focus (as it does when Open is pressed), over a path the user
+// typed there.
+namespace
+{
+    template <typename Type>
+    Type* childOfClass (juce::Component& c)
+    {
+        if (auto* found = dynamic_cast<Type*> (&c))
+            return found;
+
+        for (auto* child : c.getChildren())
+            if (auto* found = childOfClass<Type> (*child))
+                return found;
+
+        return nullptr;
+    }
+
+    // Calls the step every few milliseconds from the message loop until it answers true.
+    struct Poll : private juce::Timer
+    {
+        explicit Poll (std::function<bool()> s) : step (std::move (s))  { startTimer (10); }
+        ~Poll() override  { stopTimer(); }
+
+    private:
+        void timerCallback() override
+        {
+            if (step())
+                stopTimer();
+        }
+
+        std::function<bool()> step;
+    };
+}
+
+TEST_F (CloseRequest, TheFirmwareFileChooserTakesATypedPathOverTheLastFile)
+{
+    TemporaryFolder folder;
+    const auto last = folder.write ("tamrel_ostrel_1.bin", 1024);
+    const auto typed = folder.write ("tamrel_ostrel_2.bin", 2048);
+    FirmwareUpgradeComponent p (176);
+
+    juce::Component::SafePointer<juce::Component> chooser;
+    std::unique_ptr<Poll> poll;
+    bool listed = false;
+    juce::File root, highlighted, inTheBoxAfterFocusLoss;
+
+    ModalScript script ({ [&] (juce::Component& c)
+    {
+        chooser = &c;
+        int looksSinceListed = 0;
+
+        // The folder is listed on a thread of the chooser's own, and a file to highlight is
+        // highlighted once its row is there: a few more looks after both rows are.
+        poll = std::make_unique<Poll> ([&, looksSinceListed]() mutable
+        {
+            if (chooser == nullptr)
+                return true;
+
+            auto* browser = childOfClass<juce::FileBrowserComponent> (*chooser);
+            auto* list = browser != nullptr ? childOfClass<juce::ListBox> (*browser) : nullptr;
+
+            if (list == nullptr || list->getModel() == nullptr || list->getModel()->getNumRows() < 2)
+                return false;
+
+            if (++looksSinceListed < 10)
+                return false;
+
+            listed = true;
+            root = browser->getRoot();
+            highlighted = browser->getHighlightedFile();
+
+            // The file box is the browser's own text editor; the user types into it and leaves it.
+            juce::TextEditor* box = nullptr;
+
+            for (auto* child : browser->getChildren())
+                if (auto* editor = dynamic_cast<juce::TextEditor*> (child))
+                    box = editor;
+
+            if (box == nullptr)
+            {
+                ADD_FAILURE() << "no file box";
+                chooser->exitModalState (0);
+                return true;
+            }
+
+            box->setText (typed.getFullPathName(), true);
+
+            if (box->onFocusLost != nullptr)
+                box->onFocusLost();
+
+            inTheBoxAfterFocusLoss = browser->getSelectedFile (0);
+            chooser->exitModalState (1);
+            return true;
+        });
+    } });
+
+    StuckDialogGuard guard (10000);
+    const auto chosen = p.dialogs.chooseFirmwareFile (last);
+    poll = nullptr;
+
+    EXPECT_FALSE (guard.fired());
+    EXPECT_TRUE (listed) << "the chooser never listed the folder";
+    EXPECT_EQ (root, folder.getFile());
+    EXPECT_EQ (highlighted, juce::File()) << "the last file is highlighted";
+    EXPECT_EQ (inTheBoxAfterFocusLoss, typed);
+    EXPECT_EQ (chosen, typed);
+}
