@@ -220,8 +220,10 @@ void FirmwareUpgradeComponent::doStep4()
             return;
         }
 
-        // The user learns why before choosing a file instead.
-        tellWithoutWaiting (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
+        // The user learns why before choosing a file instead. The chooser opens once the box
+        // has been answered: a box left open behind it would hold the keyboard and the panel's
+        // clicks, unseen, once the chooser has gone.
+        tell (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
     }
 
     chooseLocalFile (*this, h);

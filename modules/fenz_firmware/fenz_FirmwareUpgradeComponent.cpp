@@ -190,11 +190,6 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
         juce::AlertWindow::showMessageBox (icon, title, text);
     };
 
-    dialogs.showMessageBoxAsync = [] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-    {
-        juce::AlertWindow::showMessageBoxAsync (icon, title, text);
-    };
-
     dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
     {
         // Opened on a file, the framework's own chooser highlights it, and puts the highlighted
@@ -393,13 +388,6 @@ void FirmwareUpgradeComponent::tell (juce::MessageBoxIconType icon, const juce::
 
     dialogs.showMessageBox (icon, title, text);
     regainKeyboardFocus();
-}
-
-void FirmwareUpgradeComponent::tellWithoutWaiting (juce::MessageBoxIconType icon, const juce::String& title,
-                                                   const juce::String& text)
-{
-    if (! isQuitHeld() && dialogs.showMessageBoxAsync != nullptr)
-        dialogs.showMessageBoxAsync (icon, title, text);
 }
 
 juce::File FirmwareUpgradeComponent::askForFirmwareFile (const juce::File& startingPlace)

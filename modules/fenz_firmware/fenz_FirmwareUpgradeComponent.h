@@ -71,9 +71,6 @@ public:
         // A blocking box with one button.
         std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBox;
 
-        // A box that does not wait for its answer.
-        std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBoxAsync;
-
         // The local firmware file chooser, starting at the given place; juce::File() when cancelled.
         std::function<juce::File (const juce::File& startingPlace)> chooseFirmwareFile;
 
@@ -110,7 +107,6 @@ public:
     // so that its keys work without a click first.
     int ask (juce::Component& chooser, const juce::String& title);
     void tell (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
-    void tellWithoutWaiting (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
     juce::File askForFirmwareFile (const juce::File& startingPlace);
 
     // Takes the keyboard focus for the panel when it is on the screen.

@@ -60,7 +60,6 @@ namespace
 
     struct Box
     {
-        bool blocking;
         juce::MessageBoxIconType icon;
         juce::String title, text;
     };
@@ -111,13 +110,7 @@ namespace
             d.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
             {
                 events.add ("box " + title);
-                boxes.push_back ({ true, icon, title, text });
-            };
-
-            d.showMessageBoxAsync = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-            {
-                events.add ("async box " + title);
-                boxes.push_back ({ false, icon, title, text });
+                boxes.push_back ({ icon, title, text });
             };
 
             d.chooseFirmwareFile = [this] (const juce::File& start)
@@ -268,8 +261,8 @@ TEST_F (Step4, DownloadsTheChosenFirmware)
 }
 
 //==============================================================================
-// Every way the list can fail: the user is told why in a plain box that does not wait, then
-// the file chooser opens, and the list is empty.
+// Every way the list can fail: the user is told why in a plain box, and the file chooser opens
+// once that box has been answered (the box's seam returns only then); the list is empty.
 namespace
 {
     struct FetchFault
@@ -356,9 +349,8 @@ TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
     p.listTimeLimitMs = 1500;
     p.doStep4();
 
-    EXPECT_EQ (events, juce::StringArray ({ "async box Firmware Upgrade", "file chooser" }));
+    EXPECT_EQ (events, juce::StringArray ({ "box Firmware Upgrade", "file chooser" }));
     ASSERT_EQ (boxes.size(), 1u);
-    EXPECT_FALSE (boxes[0].blocking);
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::NoIcon);
     EXPECT_EQ (boxes[0].text, fault.text);
 
@@ -429,7 +421,6 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
     EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
     ASSERT_EQ (boxes.size(), 1u);
-    EXPECT_TRUE (boxes[0].blocking);
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (boxes[0].text, "Could not download firmware file");
 
@@ -790,7 +781,6 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
     {
         EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
         ASSERT_EQ (boxes.size(), 1u);
-        EXPECT_TRUE (boxes[0].blocking);
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
         EXPECT_EQ (boxes[0].text, "Not the matching firmware!");
         EXPECT_TRUE (nothingLoaded());
