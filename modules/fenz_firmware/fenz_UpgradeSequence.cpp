@@ -244,8 +244,9 @@ void FirmwareUpgradeComponent::upgradeStep()
     {
         h.clearFlags();
 
-        if (h.size < UpgradeProtocol::minImageSize || h.size >= UpgradeProtocol::maxImageSize)
-            error = "Wrong file or cannot find this file!";
+        // Step 4 refuses such an image already; this one may have come another way.
+        if (! UpgradeProtocol::isWritableImageSize (h.size))
+            error = UpgradeProtocol::wrongImageText;
         else
         {
             RunDisplay display (*this, h);

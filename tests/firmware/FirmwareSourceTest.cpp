@@ -9,6 +9,7 @@
 #include "TemporaryFolder.h"
 
 #include <cstring>
+#include <sstream>
 
 using Way = firmwaretest::LoopbackHttpServer::Way;
 
@@ -387,11 +388,10 @@ namespace
         { "SilentBeforeItsHead", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::stallFirst, 8000); }, false },
         { "TricklesOnPastItsTime", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (60000), Way::trickle, 1); }, false },
 
-        // Nothing the Upgrade step would refuse for its size is downloaded.
+        // A body larger than any image could be is no download (one just too large for the
+        // Upgrade step is refused as a wrong file, below); nothing past what the Upgrade step
+        // writes is kept on the disk.
         { "EndlessBody", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (4096), Way::endless); }, false },
-        { "OneByteTooMany", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (63488)); }, false },
-        { "AnnouncedOneByteTooMany",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::whole, 0, firmwaretest::headWithLength ("63488") }); }, false },
         { "AnnouncedTenTerabytes",
           [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, firmwaretest::headWithLength ("10000000000000") }); }, false },
 
@@ -790,9 +790,112 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
 
 INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases));
 
+//==============================================================================
+// An image of a size the Upgrade step does not write (512 to 63487 bytes) is refused where it
+// is taken, chosen or downloaded, with the Upgrade step's own text, before Erase has put the
+// device into its upgrade mode for it. The panel stays where another image can be chosen, and
+// the handler holds no image, not even the one it held before.
+namespace
+{
+    enum class Source { chosen, downloaded, downloadedWithoutLength };
+
+    struct SizeCase
+    {
+        Source source;
+        size_t bytes;
+        bool taken;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const SizeCase& c)
+    {
+        const char* names[] = { "chosen", "downloaded", "downloadedWithoutLength" };
+        return out << names[(int) c.source] << c.bytes;
+    }
+
+    std::vector<SizeCase> sizeCases()
+    {
+        std::vector<SizeCase> cases;
+
+        for (auto source : { Source::chosen, Source::downloaded, Source::downloadedWithoutLength })
+            for (const auto& [bytes, taken] : std::vector<std::pair<size_t, bool>> {
+                     { 511, false }, { 512, true }, { 63487, true }, { 63488, false }, { 10, false }, { 70000, false } })
+                cases.push_back ({ source, bytes, taken });
+
+        return cases;
+    }
+
+    class Step4ImageSize : public Step4, public ::testing::WithParamInterface<SizeCase>
+    {
+    public:
+        testsupport::TemporaryFolder temporary { "step4-size" };
+    };
+}
+
+TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
+{
+    const auto& c = GetParam();
+    const auto image = imageOf (c.bytes);
+    const bool chosen = c.source == Source::chosen;
+
+    auto& p = makePanel (176);
+    p.getHandler().openProgram (temporary.write ("tamrel_ostrel_0.bin", 4096));
+    ASSERT_EQ (p.handler->size, 4096u);
+
+    if (chosen)
+    {
+        p.onlineMode = false;
+        localFile = temporary.getFile().getChildFile ("tamrel_ostrel_1.bin");
+        ASSERT_TRUE (localFile.replaceWithData (image.getData(), image.getSize()));
+    }
+    else
+    {
+        serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+        const juce::String head = c.source == Source::downloaded ? "" : "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+        server.answer ("/a.bin", { 200, image, Way::whole, 0, head });
+    }
+
+    TemporaryFolderWatch watch;
+    p.doStep4();
+
+    if (c.taken)
+    {
+        EXPECT_TRUE (boxes.empty());
+        EXPECT_TRUE (handlerHolds (image));
+        EXPECT_EQ (p.step, 3);
+    }
+    else
+    {
+        EXPECT_EQ (events, juce::StringArray ({ chosen ? "file chooser" : "chooser Firmware Version",
+                                                chosen ? "box Load File" : "box Firmware Donwload" }));
+        ASSERT_EQ (boxes.size(), 1u);
+        EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
+        EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
+        EXPECT_TRUE (nothingLoaded());
+        EXPECT_EQ (p.step, 2);
+        EXPECT_TRUE (p.versionStepButton.isEnabled());
+        EXPECT_FALSE (p.upgradeStepButton.isEnabled());
+    }
+
+    if (! chosen)
+    {
+        EXPECT_EQ (server.requestsFor ("/a.bin"), 1);
+        EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
+        EXPECT_FALSE (p.firmwareFile.exists());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Sizes, Step4ImageSize, ::testing::ValuesIn (sizeCases()),
+                          [] (const auto& i)
+                          {
+                              std::ostringstream name;
+                              name << i.param;
+                              return name.str();
+                          });
+
 // A FIFO chosen as the local firmware file, its name fitting the model's rule, is taken as a
-// file that cannot be read: the step returns at once with an empty image, which the Upgrade
-// step refuses later, and the window never waits for a writer.
+// file that cannot be read: the step returns at once with an empty image, which it refuses as
+// it refuses any of a size the Upgrade step does not write, and the window never waits for a
+// writer.
 TEST_F (Step4, LocalFifoIsAnEmptyImage)
 {
     const testsupport::TemporaryFolder temporary;
@@ -811,12 +914,12 @@ TEST_F (Step4, LocalFifoIsAnEmptyImage)
         EXPECT_FALSE (fifo.hadToRelease()) << "step 4 waited on the FIFO";
     }
 
-    EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
-    EXPECT_TRUE (boxes.empty());
+    EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
+    ASSERT_EQ (boxes.size(), 1u);
+    EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
     ASSERT_NE (panel->handler, nullptr);
-    EXPECT_EQ (panel->handler->size, 0u);
-    ASSERT_NE (panel->handler->data, nullptr);
-    EXPECT_EQ (panel->handler->data[0], 0);
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_EQ (panel->step, 2);
 }
 
 // In manual mode no request is made at all, and a cancelled chooser ends the step.
