@@ -456,11 +456,14 @@ FirmwareUpgradeComponent::StepScope::~StepScope()
 
     // The close that was held back while the step ran. The dialog only ends its modal run
     // here; whoever runs it deletes it once the run has returned, with no step on the stack.
+    // A panel elsewhere has no dialog to close, and the request is over all the same: the
+    // next step's pauses are not to be cut short by it.
     if (panel.closeRequested)
     {
+        panel.closeRequested = false;
+
         if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
         {
-            panel.closeRequested = false;
             juce::DocumentWindow& window = *dialog;
             window.closeButtonPressed();
         }

@@ -95,17 +95,51 @@ TEST_F (CloseRequest, WaitsForTheOutermostStep)
     EXPECT_FALSE (dialog->isVisible());
 }
 
-TEST_F (CloseRequest, WithoutADialogTheRequestStaysRemembered)
+// A panel hosted elsewhere than in a dialog has none to close: the request ends with the step
+// all the same, so that the next step's pauses are waited for again.
+TEST_F (CloseRequest, WithoutADialogTheRequestEndsWithTheStep)
 {
-    FirmwareUpgradeComponent alone (176);
+    struct Host { const char* what; std::unique_ptr<juce::Component> component; };
+    std::vector<Host> hosts;
+    hosts.push_back ({ "no parent", nullptr });
+    hosts.push_back ({ "a plain component", std::make_unique<juce::Component>() });
+    hosts.push_back ({ "a document window",
+                       std::make_unique<juce::DocumentWindow> ("Editor", juce::Colours::white, juce::DocumentWindow::allButtons, false) });
 
+    for (auto& host : hosts)
     {
-        FirmwareUpgradeComponent::StepScope step (alone);
-        EXPECT_FALSE (alone.requestClose());
-    }
+        SCOPED_TRACE (host.what);
+        time.events.clear();
+        FirmwareUpgradeComponent alone (176);
+        alone.timing = time.timing();
 
-    EXPECT_FALSE (alone.isStepRunning());
-    EXPECT_TRUE (alone.isCloseRequested());
+        if (auto* window = dynamic_cast<juce::DocumentWindow*> (host.component.get()))
+            window->setContentNonOwned (&alone, true);
+        else if (host.component != nullptr)
+            host.component->addAndMakeVisible (alone);
+
+        {
+            FirmwareUpgradeComponent::StepScope step (alone);
+            EXPECT_FALSE (alone.requestClose());
+            EXPECT_TRUE (alone.isCloseRequested());
+            alone.interruptiblePause (500);
+        }
+
+        EXPECT_FALSE (alone.isStepRunning());
+        EXPECT_FALSE (alone.isCloseRequested());
+
+        {
+            FirmwareUpgradeComponent::StepScope step (alone);
+            alone.interruptiblePause (500);
+        }
+
+        EXPECT_EQ (time.pattern(), "p500") << "the next step's pause was cut short";
+
+        if (auto* window = dynamic_cast<juce::DocumentWindow*> (host.component.get()))
+            window->clearContentComponent();
+        else if (host.component != nullptr)
+            host.component->removeChildComponent (&alone);
+    }
 }
 
 // The dialog as the editor runs it: modal, deleted only after its run has returned. A step
