@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <utility>
 
@@ -400,6 +401,17 @@ juce::File FirmwareUpgradeComponent::askForFirmwareFile (const juce::File& start
     return chosen;
 }
 
+void FirmwareUpgradeComponent::setStatusText (const juce::String& text)
+{
+    stepStatusText = text;
+    showStatusText();
+}
+
+void FirmwareUpgradeComponent::showStatusText()
+{
+    statusLabel.setText (closeRequested ? juce::String (closingText) : stepStatusText, juce::dontSendNotification);
+}
+
 void FirmwareUpgradeComponent::regainKeyboardFocus()
 {
     if (isShowing() && ! hasKeyboardFocus (false))
@@ -433,8 +445,23 @@ bool FirmwareUpgradeComponent::requestClose()
     if (runningSteps == 0)
         return true;
 
+    // The step may wait for the device for several seconds more; the window says why it is
+    // still there.
     closeRequested = true;
+    showStatusText();
     return false;
+}
+
+void FirmwareUpgradeComponent::bringWindowToFront()
+{
+    // The main window's close button may have raised the main window over the upgrader, which
+    // is what shows why the program is still there. (Later clicks on the main window bring the
+    // upgrader's modal dialog to the front by themselves. Making it always-on-top instead would
+    // make the framework build the window anew on Linux.)
+    auto* window = getTopLevelComponent();
+
+    if (window != nullptr && window->isOnDesktop())
+        window->toFront (true);
 }
 
 void FirmwareUpgradeComponent::interruptiblePause (int milliseconds)
@@ -461,6 +488,7 @@ FirmwareUpgradeComponent::StepScope::~StepScope()
     if (panel.closeRequested)
     {
         panel.closeRequested = false;
+        panel.showStatusText();
 
         if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
         {
@@ -484,6 +512,11 @@ void FirmwareUpgradeComponent::quitWhenNoStepRuns (std::function<void()> quit)
         return;
     }
 
+    // Asked for from a terminal (Ctrl-C) or a session's end, the quit is seen to be held there
+    // too, once.
+    if (panels.heldQuit == nullptr && quit != nullptr)
+        std::cerr << closingText << std::endl;
+
     panels.heldQuit = std::move (quit);
 
     // A quit waits for the device, not for a person: what a step has open is answered as
@@ -491,7 +524,10 @@ void FirmwareUpgradeComponent::quitWhenNoStepRuns (std::function<void()> quit)
     for (auto* p : panels.live)
     {
         if (! p->requestClose())
+        {
             p->dismissWhatIsOpenInFront();
+            p->bringWindowToFront();
+        }
     }
 }
 

@@ -732,6 +732,36 @@ case_firmware_typed_path() {
     expect_image_on_surface
 }
 
+# A quit held for an Upgrade run says why the program is still there. The main window's close
+# is asked for at block 30: the upgrader's status line says it closes once the step is over
+# (standard error, where a quit from a terminal is seen, says so too, which is what is read
+# here), and the run's outcome, which no box shows now, follows there before the program ends.
+# (The upgrader's coming to the front is the window manager's to carry out; there is none
+# here.)
+window_case firmware-held-quit-says-why 240
+case_firmware_held_quit_says_why() {
+    "$close_window" > "$work/atoms.log" 2>&1 &
+    pids+=($!)
+    wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
+    prepare_upgrade tamrel 63487
+    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
+
+    "$close_window" "$window" || fail "could not ask the main window to close"
+
+    wait_for_file_line "$work/app.log" '^Closing once this step is over\.\.\.$' 50 \
+        || fail "nothing said why the program is still there"
+    grep -q '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG" && fail "the line came only after the run"
+    kill -0 "$app_pid" 2>/dev/null || fail "the application ended before the run was over"
+    is_shown "Firmware Upgrade: Tamrel" || fail "the upgrader is not shown while the run goes on"
+
+    wait_for_exit_within "$app_pid" 600 || fail "the application did not quit after the run"
+    wait "$app_pid" || fail "the application ended with status $?"
+    grep -qx 'Firmware Upgrade Success: Your firmware has been upgraded!' "$work/app.log" \
+        || fail "the run's outcome was not told: $(cat "$work/app.log")"
+    expect_image_on_surface
+}
+
 #===============================================================================================
 if [ "$app" = --list ]; then
     printf '%s\n' "${window_cases[@]}"
