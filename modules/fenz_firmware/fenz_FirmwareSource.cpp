@@ -20,8 +20,10 @@ namespace
     // never sees text nested more deeply than this.
     constexpr int maxListDepth = 16;
 
-    // Nothing of the size the Upgrade step refuses is worth downloading.
-    constexpr auto maxDownloadBytes = (juce::int64) UpgradeProtocol::maxImageSize - 1;
+    // A download is read to its end up to this size, so that an image too large for the
+    // Upgrade step is told as such; a body larger than any image could be is a failed
+    // download. What the step could never write is not kept (see ImageSink).
+    constexpr juce::int64 maxDownloadBytes = 1024 * 1024;
 
     using Handler = FirmwareUpgradeComponent::MidiInputHandler;
 
@@ -113,6 +115,42 @@ namespace
         panel.eraseStepButton.setEnabled (false);
     }
 
+    // An image of a size the Upgrade step refuses is refused as it is taken, before Erase has
+    // put the device into its upgrade mode for it: the panel stays at this step, where another
+    // image can be chosen, and the handler holds none.
+    void refuseImage (FirmwareUpgradeComponent& panel, Handler& handler, const juce::String& title)
+    {
+        handler.releaseImage();
+        panel.tell (juce::MessageBoxIconType::WarningIcon, title, UpgradeProtocol::wrongImageText);
+    }
+
+    // Where a download's bytes go: the file takes those up to the largest image the Upgrade
+    // step writes, the rest are only counted. Written from the download's thread, read once it
+    // has ended.
+    class ImageSink : public juce::OutputStream
+    {
+    public:
+        explicit ImageSink (juce::OutputStream& f) : file (f) {}
+
+        bool write (const void* bytes, size_t numBytes) override
+        {
+            constexpr auto keep = (juce::int64) UpgradeProtocol::maxImageSize - 1;
+            const auto kept = juce::jlimit ((juce::int64) 0, (juce::int64) numBytes, keep - received);
+            received += (juce::int64) numBytes;
+            return kept == 0 || file.write (bytes, (size_t) kept);
+        }
+
+        juce::int64 getPosition() override      { return received; }
+        bool setPosition (juce::int64) override { return false; }
+        void flush() override                   { file.flush(); }
+
+        // Every byte of the body, kept or not.
+        juce::int64 received = 0;
+
+    private:
+        juce::OutputStream& file;
+    };
+
     // The version chooser over the fetched list, then the chosen file's download into a
     // temporary file, whose bytes the handler takes before the file goes.
     void chooseAndDownload (FirmwareUpgradeComponent& panel, Handler& handler)
@@ -128,6 +166,7 @@ namespace
         panel.firmwareFile = temporary.getFile();
 
         auto end = HttpFetch::End::failed;
+        juce::int64 bodySize = 0;
 
         if (entry.isValid())
         {
@@ -135,9 +174,11 @@ namespace
             // An error page is not a firmware image: only a success status is taken.
             if (auto out = std::make_unique<juce::FileOutputStream> (panel.firmwareFile); out->openedOk())
             {
+                ImageSink sink (*out);
                 end = fetch (panel, FirmwareServer::root() + entry["fw"].toString(),
                              { panel.downloadStallLimitMs, panel.downloadTimeLimitMs, maxDownloadBytes },
-                             out.get(), downloadThreadName);
+                             &sink, downloadThreadName);
+                bodySize = sink.received;
 
                 // A file that could not be written whole is no download either.
                 out->flush();
@@ -153,6 +194,12 @@ namespace
         switch (end)
         {
             case HttpFetch::End::complete:
+                if (! UpgradeProtocol::isWritableImageSize ((juce::uint64) bodySize))
+                {
+                    refuseImage (panel, handler, "Firmware Donwload");
+                    break;
+                }
+
                 handler.openProgram (panel.firmwareFile);
                 imageTaken (panel);
                 break;
@@ -184,6 +231,15 @@ namespace
         }
 
         handler.openProgram (panel.firmwareFile);
+
+        // An unreadable file reads as an image of no bytes, a longer one stops at the first
+        // size refused: either is refused here.
+        if (! UpgradeProtocol::isWritableImageSize (handler.size))
+        {
+            refuseImage (panel, handler, "Load File");
+            return;
+        }
+
         imageTaken (panel);
     }
 }
@@ -223,8 +279,10 @@ void FirmwareUpgradeComponent::doStep4()
             return;
         }
 
-        // The user learns why before choosing a file instead.
-        tellWithoutWaiting (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
+        // The user learns why before choosing a file instead. The chooser opens once the box
+        // has been answered: a box left open behind it would hold the keyboard and the panel's
+        // clicks, unseen, once the chooser has gone.
+        tell (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
     }
 
     chooseLocalFile (*this, h);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <utility>
 
@@ -190,14 +191,17 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
         juce::AlertWindow::showMessageBox (icon, title, text);
     };
 
-    dialogs.showMessageBoxAsync = [] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-    {
-        juce::AlertWindow::showMessageBoxAsync (icon, title, text);
-    };
-
     dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
     {
-        juce::FileChooser chooser ("Choose The Firmware File", startingPlace, "*.bin");
+        // Opened on a file, the framework's own chooser highlights it, and puts the highlighted
+        // row back into its file box whenever the box loses the focus, as it does when Open is
+        // pressed: a path the user typed there would give way to the last file. It opens in
+        // that file's folder instead, with nothing highlighted.
+        const auto folder = startingPlace == juce::File() || startingPlace.isDirectory()
+                                ? startingPlace
+                                : startingPlace.getParentDirectory();
+
+        juce::FileChooser chooser ("Choose The Firmware File", folder, "*.bin");
         std::optional<juce::File> chosen;
 
         // Waited for here rather than in the chooser's own modal run: the system's dialog (where
@@ -387,13 +391,6 @@ void FirmwareUpgradeComponent::tell (juce::MessageBoxIconType icon, const juce::
     regainKeyboardFocus();
 }
 
-void FirmwareUpgradeComponent::tellWithoutWaiting (juce::MessageBoxIconType icon, const juce::String& title,
-                                                   const juce::String& text)
-{
-    if (! isQuitHeld() && dialogs.showMessageBoxAsync != nullptr)
-        dialogs.showMessageBoxAsync (icon, title, text);
-}
-
 juce::File FirmwareUpgradeComponent::askForFirmwareFile (const juce::File& startingPlace)
 {
     if (isQuitHeld() || dialogs.chooseFirmwareFile == nullptr)
@@ -402,6 +399,17 @@ juce::File FirmwareUpgradeComponent::askForFirmwareFile (const juce::File& start
     const auto chosen = dialogs.chooseFirmwareFile (startingPlace);
     regainKeyboardFocus();
     return chosen;
+}
+
+void FirmwareUpgradeComponent::setStatusText (const juce::String& text)
+{
+    stepStatusText = text;
+    showStatusText();
+}
+
+void FirmwareUpgradeComponent::showStatusText()
+{
+    statusLabel.setText (closeRequested ? juce::String (closingText) : stepStatusText, juce::dontSendNotification);
 }
 
 void FirmwareUpgradeComponent::regainKeyboardFocus()
@@ -437,8 +445,23 @@ bool FirmwareUpgradeComponent::requestClose()
     if (runningSteps == 0)
         return true;
 
+    // The step may wait for the device for several seconds more; the window says why it is
+    // still there.
     closeRequested = true;
+    showStatusText();
     return false;
+}
+
+void FirmwareUpgradeComponent::bringWindowToFront()
+{
+    // The main window's close button may have raised the main window over the upgrader, which
+    // is what shows why the program is still there. (Later clicks on the main window bring the
+    // upgrader's modal dialog to the front by themselves. Making it always-on-top instead would
+    // make the framework build the window anew on Linux.)
+    auto* window = getTopLevelComponent();
+
+    if (window != nullptr && window->isOnDesktop())
+        window->toFront (true);
 }
 
 void FirmwareUpgradeComponent::interruptiblePause (int milliseconds)
@@ -460,11 +483,15 @@ FirmwareUpgradeComponent::StepScope::~StepScope()
 
     // The close that was held back while the step ran. The dialog only ends its modal run
     // here; whoever runs it deletes it once the run has returned, with no step on the stack.
+    // A panel elsewhere has no dialog to close, and the request is over all the same: the
+    // next step's pauses are not to be cut short by it.
     if (panel.closeRequested)
     {
+        panel.closeRequested = false;
+        panel.showStatusText();
+
         if (auto* dialog = panel.findParentComponentOfClass<juce::DialogWindow>())
         {
-            panel.closeRequested = false;
             juce::DocumentWindow& window = *dialog;
             window.closeButtonPressed();
         }
@@ -485,6 +512,11 @@ void FirmwareUpgradeComponent::quitWhenNoStepRuns (std::function<void()> quit)
         return;
     }
 
+    // Asked for from a terminal (Ctrl-C) or a session's end, the quit is seen to be held there
+    // too, once.
+    if (panels.heldQuit == nullptr && quit != nullptr)
+        std::cerr << closingText << std::endl;
+
     panels.heldQuit = std::move (quit);
 
     // A quit waits for the device, not for a person: what a step has open is answered as
@@ -492,7 +524,10 @@ void FirmwareUpgradeComponent::quitWhenNoStepRuns (std::function<void()> quit)
     for (auto* p : panels.live)
     {
         if (! p->requestClose())
+        {
             p->dismissWhatIsOpenInFront();
+            p->bringWindowToFront();
+        }
     }
 }
 

@@ -71,9 +71,6 @@ public:
         // A blocking box with one button.
         std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBox;
 
-        // A box that does not wait for its answer.
-        std::function<void (juce::MessageBoxIconType, const juce::String& title, const juce::String& text)> showMessageBoxAsync;
-
         // The local firmware file chooser, starting at the given place; juce::File() when cancelled.
         std::function<juce::File (const juce::File& startingPlace)> chooseFirmwareFile;
 
@@ -110,8 +107,12 @@ public:
     // so that its keys work without a click first.
     int ask (juce::Component& chooser, const juce::String& title);
     void tell (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
-    void tellWithoutWaiting (juce::MessageBoxIconType, const juce::String& title, const juce::String& text);
     juce::File askForFirmwareFile (const juce::File& startingPlace);
+
+    // The status line. It shows what the steps last wrote there, except while a close or a
+    // quit is held for a running step: then it says why the upgrader is still there.
+    void setStatusText (const juce::String& text);
+    static constexpr const char* closingText = "Closing once this step is over...";
 
     // Takes the keyboard focus for the panel when it is on the screen.
     void regainKeyboardFocus();
@@ -137,7 +138,8 @@ public:
     // early, an Upgrade run always goes on to its end, and the dialog closes once the step has
     // returned.
 
-    /** True when the panel may go now; otherwise remembers the request and answers false. */
+    /** True when the panel may go now; otherwise remembers the request until the running step
+        is over, says so on the status line, and answers false. */
     bool requestClose();
     bool isStepRunning() const noexcept          { return runningSteps > 0; }
     bool isCloseRequested() const noexcept       { return closeRequested; }
@@ -160,8 +162,9 @@ public:
     // Quitting while the upgrader works. A running step may be writing to a device, and a
     // quit ends the message loop that its waits run in. Runs quit once no step of any panel is
     // running: at once when none is; otherwise every panel with a running step is asked to
-    // close (as its dialog's close button asks), and quit runs from the message loop after the
-    // last of those steps has returned. A later request replaces a held one. Message thread.
+    // close (as its dialog's close button asks) and comes to the front, a line on standard error
+    // says why the program is still there, and quit runs from the message loop after the last
+    // of those steps has returned. A later request replaces a held one. Message thread.
     static void quitWhenNoStepRuns (std::function<void()> quit);
     static bool isQuitHeld();
 
@@ -176,8 +179,15 @@ private:
     // cancelled.
     void dismissWhatIsOpenInFront();
 
+    // Brings the panel's window before the others (the main window among them), with the
+    // keyboard focus, when a quit is held for its step.
+    void bringWindowToFront();
+
+    void showStatusText();
+
     int runningSteps = 0;
     bool closeRequested = false;
+    juce::String stepStatusText { "Upgrade Progress" };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpgradeComponent)
 };

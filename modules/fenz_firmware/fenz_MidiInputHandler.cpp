@@ -35,11 +35,16 @@ void FirmwareUpgradeComponent::MidiInputHandler::handleIncomingMidiMessage (juce
     }
 }
 
-void FirmwareUpgradeComponent::MidiInputHandler::openProgram (const juce::File& newFile)
+void FirmwareUpgradeComponent::MidiInputHandler::releaseImage()
 {
     size = 0;
     std::free (data);
     data = nullptr;
+}
+
+void FirmwareUpgradeComponent::MidiInputHandler::openProgram (const juce::File& newFile)
+{
+    releaseImage();
     file = newFile;
 
     // Reading stops at the first size the Upgrade step refuses: a wrongly chosen huge file

@@ -25,6 +25,9 @@ public:
     // Upgrade step refuses as it refuses the file itself.
     void openProgram (const juce::File&);
 
+    // Lets the image go: no data, size 0.
+    void releaseImage();
+
     // Stops and deletes midiInput, then deletes midiOutput.
     void closePorts();
 

@@ -29,6 +29,11 @@ namespace UpgradeProtocol
     constexpr juce::uint64 minImageSize = 512;      // smallest image the Upgrade step writes
     constexpr juce::uint64 maxImageSize = 63488;    // images of this size and above are refused
 
+    // Whether the Upgrade step writes an image of this many bytes, and what the user is told
+    // wherever one of another size is refused.
+    constexpr bool isWritableImageSize (juce::uint64 size) noexcept  { return size >= minImageSize && size < maxImageSize; }
+    constexpr const char* wrongImageText = "Wrong file or cannot find this file!";
+
     // The acknowledgement codes: the second byte of the device's answer.
     constexpr juce::uint8 eraseAckCode = 0x00, writeAckCode = 0x01, resetAckCode = 0x02, connectAckCode = 0x7f;
 

@@ -8,6 +8,8 @@
 #include "fenz_UpgradeWaits.h"
 #include "fenz_UpgraderChoosers.h"
 
+#include <iostream>
+
 namespace fenz
 {
 
@@ -31,7 +33,19 @@ namespace
 
     void setStatus (FirmwareUpgradeComponent& panel, const juce::String& text)
     {
-        panel.statusLabel.setText (text, juce::dontSendNotification);
+        panel.setStatusText (text);
+    }
+
+    // How the run ended, in a box; a run that ends under a held quit shows no box (nobody
+    // would answer it and the program is about to go), and its outcome goes to standard
+    // error instead, where a quit from a terminal is seen.
+    void tellOutcome (FirmwareUpgradeComponent& panel, juce::MessageBoxIconType icon, const juce::String& title,
+                      const juce::String& text)
+    {
+        if (FirmwareUpgradeComponent::isQuitHeld())
+            std::cerr << title << ": " << text << std::endl;
+        else
+            panel.tell (icon, title, text);
     }
 
     // The panel's bar and status line as a run shows its stages on them. During a run the bar
@@ -244,8 +258,9 @@ void FirmwareUpgradeComponent::upgradeStep()
     {
         h.clearFlags();
 
-        if (h.size < UpgradeProtocol::minImageSize || h.size >= UpgradeProtocol::maxImageSize)
-            error = "Wrong file or cannot find this file!";
+        // Step 4 refuses such an image already; this one may have come another way.
+        if (! UpgradeProtocol::isWritableImageSize (h.size))
+            error = UpgradeProtocol::wrongImageText;
         else
         {
             RunDisplay display (*this, h);
@@ -261,11 +276,11 @@ void FirmwareUpgradeComponent::upgradeStep()
 
     if (error.isNotEmpty())
     {
-        tell (juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
+        tellOutcome (*this, juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
     }
     else
     {
-        tell (juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
+        tellOutcome (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
         timing.pause (600);
         updateProgress (4);
     }

@@ -95,17 +95,75 @@ TEST_F (CloseRequest, WaitsForTheOutermostStep)
     EXPECT_FALSE (dialog->isVisible());
 }
 
-TEST_F (CloseRequest, WithoutADialogTheRequestStaysRemembered)
+// A panel hosted elsewhere than in a dialog has none to close: the request ends with the step
+// all the same, so that the next step's pauses are waited for again, and the status line has
+// the step's own text back.
+TEST_F (CloseRequest, WithoutADialogTheRequestEndsWithTheStep)
 {
-    FirmwareUpgradeComponent alone (176);
+    struct Host { const char* what; std::unique_ptr<juce::Component> component; };
+    std::vector<Host> hosts;
+    hosts.push_back ({ "no parent", nullptr });
+    hosts.push_back ({ "a plain component", std::make_unique<juce::Component>() });
+    hosts.push_back ({ "a document window",
+                       std::make_unique<juce::DocumentWindow> ("Editor", juce::Colours::white, juce::DocumentWindow::allButtons, false) });
 
+    for (auto& host : hosts)
     {
-        FirmwareUpgradeComponent::StepScope step (alone);
-        EXPECT_FALSE (alone.requestClose());
-    }
+        SCOPED_TRACE (host.what);
+        time.events.clear();
+        FirmwareUpgradeComponent alone (176);
+        alone.timing = time.timing();
 
-    EXPECT_FALSE (alone.isStepRunning());
-    EXPECT_TRUE (alone.isCloseRequested());
+        if (auto* window = dynamic_cast<juce::DocumentWindow*> (host.component.get()))
+            window->setContentNonOwned (&alone, true);
+        else if (host.component != nullptr)
+            host.component->addAndMakeVisible (alone);
+
+        {
+            FirmwareUpgradeComponent::StepScope step (alone);
+            alone.setStatusText ("Installing...");
+            EXPECT_FALSE (alone.requestClose());
+            EXPECT_TRUE (alone.isCloseRequested());
+            alone.interruptiblePause (500);
+        }
+
+        EXPECT_FALSE (alone.isStepRunning());
+        EXPECT_FALSE (alone.isCloseRequested());
+        EXPECT_EQ (alone.statusLabel.getText(), "Installing...");
+
+        {
+            FirmwareUpgradeComponent::StepScope step (alone);
+            alone.interruptiblePause (500);
+        }
+
+        EXPECT_EQ (time.pattern(), "p500") << "the next step's pause was cut short";
+
+        if (auto* window = dynamic_cast<juce::DocumentWindow*> (host.component.get()))
+            window->clearContentComponent();
+        else if (host.component != nullptr)
+            host.component->removeChildComponent (&alone);
+    }
+}
+
+// While a close is held for a running step, the status line says why the window is still
+// there, whatever the step writes there meanwhile.
+TEST_F (CloseRequest, AHeldCloseShowsWhyOnTheStatusLine)
+{
+    auto dialog = makeDialog();
+    auto& p = dialog->getPanel();
+    dialog->setVisible (true);
+    EXPECT_EQ (p.statusLabel.getText(), "Upgrade Progress");
+
+    FirmwareUpgradeComponent::StepScope step (p);
+    p.setStatusText ("Connecting...");
+    EXPECT_EQ (p.statusLabel.getText(), "Connecting...");
+
+    dialog->closeButtonPressed();
+    EXPECT_EQ (p.statusLabel.getText(), "Closing once this step is over...");
+
+    p.setStatusText ("Resetting...");
+    EXPECT_EQ (p.statusLabel.getText(), "Closing once this step is over...");
+    EXPECT_TRUE (dialog->isVisible());
 }
 
 // The dialog as the editor runs it: modal, deleted only after its run has returned. A step
@@ -327,4 +385,231 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
             EXPECT_EQ (p.step, 3);
         }
     }
+}
+
+//==============================================================================
+// A quit asked for during an Upgrade run: the run goes on to its end, the upgrader stays in
+// front and its status line says why the program is still there, and the run's outcome, which
+// no box shows now, goes to standard error before the quit is carried out.
+namespace
+{
+    struct HeldQuitCase
+    {
+        const char* device;
+        bool connects, erases, writes, resets;
+        const char* outcome;
+    };
+
+    const HeldQuitCase heldQuitCases[] = {
+        { "answers everything", true, true, true, true, "Firmware Upgrade Success: Your firmware has been upgraded!" },
+        { "never answers", false, false, false, false, "Firmware Upgrade Error: Could not connect to hardware" },
+        { "takes no block", true, true, false, false, "Firmware Upgrade Error: Could not write new firmware" },
+    };
+}
+
+TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
+{
+    const juce::String upgradePort ("Fenz firmware upgrade");
+    TemporaryFolder folder;
+    const auto image = folder.write ("tamrel_ostrel_1.bin", 1024);
+
+    for (const auto& c : heldQuitCases)
+    {
+        SCOPED_TRACE (c.device);
+        ports.inputs = { upgradePort };
+        ports.outputs = { upgradePort };
+
+        auto dialog = makeDialog();
+        auto& p = dialog->getPanel();
+        dialog->setVisible (true);
+
+        // The main window, raised over the upgrader as its close button may raise it.
+        juce::DocumentWindow mainWindow ("Editor", juce::Colours::white, juce::DocumentWindow::allButtons, true);
+        mainWindow.setSize (200, 100);
+        mainWindow.setVisible (true);
+        mainWindow.toFront (false);
+
+        // The framework's order of its windows, the front-most last.
+        const auto place = [] (juce::Component* window)
+        {
+            auto& desktop = juce::Desktop::getInstance();
+
+            for (int i = 0; i < desktop.getNumComponents(); ++i)
+                if (desktop.getComponent (i) == window)
+                    return i;
+
+            return -1;
+        };
+        const auto upgraderInFront = [&] { return place (dialog.get()) > place (&mainWindow); };
+        ASSERT_FALSE (upgraderInFront());
+
+        int boxes = 0;
+        p.dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
+
+        auto& h = p.getHandler();
+        h.midiInput = fenz::MidiPorts::openInput (0, h);
+        h.midiOutput = fenz::MidiPorts::openOutput (0);
+        ASSERT_NE (h.midiInput, nullptr);
+        ASSERT_NE (h.midiOutput, nullptr);
+        h.midiInput->start();
+        h.openProgram (image);
+        p.updateProgress (3);
+
+        // The device's answers come in the run's slices; the quit comes in its first one.
+        bool quit = false, asked = false, inFront = false;
+        juce::StringArray statusAfterTheQuit;
+
+        time.onEvent = [&] (const firmwaretest::RecordedTiming::Event& e)
+        {
+            if (e.kind != firmwaretest::RecordedTiming::Event::loopRun)
+                return;
+
+            if (! asked)
+            {
+                asked = true;
+                FirmwareUpgradeComponent::quitWhenNoStepRuns ([&quit] { quit = true; });
+                inFront = upgraderInFront();
+            }
+
+            statusAfterTheQuit.addIfNotAlreadyThere (p.statusLabel.getText());
+
+            if (c.connects) h.connectAck = true;
+            if (c.erases)   h.eraseAck = true;
+            if (c.writes)   h.writeAck = true;
+            if (c.resets)   h.resetAck = true;
+        };
+
+        ::testing::internal::CaptureStderr();
+        p.buttonClicked (&p.upgradeStepButton);
+        // The framework reports X errors there too: an X server without a window manager lacks
+        // some of the properties it asks for.
+        juce::StringArray said;
+
+        for (const auto& line : juce::StringArray::fromLines (::testing::internal::GetCapturedStderr()))
+            if (line.isNotEmpty() && ! line.startsWith ("ERROR: X returned"))
+                said.add (line);
+        time.onEvent = nullptr;
+
+        EXPECT_TRUE (asked);
+        EXPECT_FALSE (quit) << "the quit came before the run was over";
+        EXPECT_TRUE (inFront);
+        EXPECT_EQ (statusAfterTheQuit, juce::StringArray ({ "Closing once this step is over..." }));
+        EXPECT_EQ (boxes, 0);
+        EXPECT_EQ (said, juce::StringArray ({ "Closing once this step is over...", c.outcome }));
+        EXPECT_FALSE (dialog->isVisible());
+
+        EXPECT_TRUE (pumpUntil ([&quit] { return quit; }));
+        EXPECT_FALSE (FirmwareUpgradeComponent::isQuitHeld());
+    }
+}
+
+//==============================================================================
+// Opened again after a file was chosen, the local firmware file chooser starts in that file's
+// folder with no row highlighted: the framework's chooser puts a highlighted row back into its
+// file box when the box loses the focus (as it does when Open is pressed), over a path the user
+// typed there.
+namespace
+{
+    template <typename Type>
+    Type* childOfClass (juce::Component& c)
+    {
+        if (auto* found = dynamic_cast<Type*> (&c))
+            return found;
+
+        for (auto* child : c.getChildren())
+            if (auto* found = childOfClass<Type> (*child))
+                return found;
+
+        return nullptr;
+    }
+
+    // Calls the step every few milliseconds from the message loop until it answers true.
+    struct Poll : private juce::Timer
+    {
+        explicit Poll (std::function<bool()> s) : step (std::move (s))  { startTimer (10); }
+        ~Poll() override  { stopTimer(); }
+
+    private:
+        void timerCallback() override
+        {
+            if (step())
+                stopTimer();
+        }
+
+        std::function<bool()> step;
+    };
+}
+
+TEST_F (CloseRequest, TheFirmwareFileChooserTakesATypedPathOverTheLastFile)
+{
+    TemporaryFolder folder;
+    const auto last = folder.write ("tamrel_ostrel_1.bin", 1024);
+    const auto typed = folder.write ("tamrel_ostrel_2.bin", 2048);
+    FirmwareUpgradeComponent p (176);
+
+    juce::Component::SafePointer<juce::Component> chooser;
+    std::unique_ptr<Poll> poll;
+    bool listed = false;
+    juce::File root, highlighted, inTheBoxAfterFocusLoss;
+
+    ModalScript script ({ [&] (juce::Component& c)
+    {
+        chooser = &c;
+        int looksSinceListed = 0;
+
+        // The folder is listed on a thread of the chooser's own, and a file to highlight is
+        // highlighted once its row is there: a few more looks after both rows are.
+        poll = std::make_unique<Poll> ([&, looksSinceListed]() mutable
+        {
+            if (chooser == nullptr)
+                return true;
+
+            auto* browser = childOfClass<juce::FileBrowserComponent> (*chooser);
+            auto* list = browser != nullptr ? childOfClass<juce::ListBox> (*browser) : nullptr;
+
+            if (list == nullptr || list->getModel() == nullptr || list->getModel()->getNumRows() < 2)
+                return false;
+
+            if (++looksSinceListed < 10)
+                return false;
+
+            listed = true;
+            root = browser->getRoot();
+            highlighted = browser->getHighlightedFile();
+
+            // The file box is the browser's own text editor; the user types into it and leaves it.
+            juce::TextEditor* box = nullptr;
+
+            for (auto* child : browser->getChildren())
+                if (auto* editor = dynamic_cast<juce::TextEditor*> (child))
+                    box = editor;
+
+            if (box == nullptr)
+            {
+                ADD_FAILURE() << "no file box";
+                chooser->exitModalState (0);
+                return true;
+            }
+
+            box->setText (typed.getFullPathName(), true);
+
+            if (box->onFocusLost != nullptr)
+                box->onFocusLost();
+
+            inTheBoxAfterFocusLoss = browser->getSelectedFile (0);
+            chooser->exitModalState (1);
+            return true;
+        });
+    } });
+
+    StuckDialogGuard guard (10000);
+    const auto chosen = p.dialogs.chooseFirmwareFile (last);
+    poll = nullptr;
+
+    EXPECT_FALSE (guard.fired());
+    EXPECT_TRUE (listed) << "the chooser never listed the folder";
+    EXPECT_EQ (root, folder.getFile());
+    EXPECT_EQ (highlighted, juce::File()) << "the last file is highlighted";
+    EXPECT_EQ (inTheBoxAfterFocusLoss, typed);
+    EXPECT_EQ (chosen, typed);
 }

@@ -9,6 +9,7 @@
 #include "TemporaryFolder.h"
 
 #include <cstring>
+#include <sstream>
 
 using Way = firmwaretest::LoopbackHttpServer::Way;
 
@@ -62,7 +63,6 @@ namespace
 
     struct Box
     {
-        bool blocking;
         juce::MessageBoxIconType icon;
         juce::String title, text;
     };
@@ -113,13 +113,7 @@ namespace
             d.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
             {
                 events.add ("box " + title);
-                boxes.push_back ({ true, icon, title, text });
-            };
-
-            d.showMessageBoxAsync = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-            {
-                events.add ("async box " + title);
-                boxes.push_back ({ false, icon, title, text });
+                boxes.push_back ({ icon, title, text });
             };
 
             d.chooseFirmwareFile = [this] (const juce::File& start)
@@ -270,8 +264,8 @@ TEST_F (Step4, DownloadsTheChosenFirmware)
 }
 
 //==============================================================================
-// Every way the list can fail: the user is told why in a plain box that does not wait, then
-// the file chooser opens, and the list is empty.
+// Every way the list can fail: the user is told why in a plain box, and the file chooser opens
+// once that box has been answered (the box's seam returns only then); the list is empty.
 namespace
 {
     struct FetchFault
@@ -391,9 +385,8 @@ TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
     p.listTimeLimitMs = 1500;
     p.doStep4();
 
-    EXPECT_EQ (events, juce::StringArray ({ "async box Firmware Upgrade", "file chooser" }));
+    EXPECT_EQ (events, juce::StringArray ({ "box Firmware Upgrade", "file chooser" }));
     ASSERT_EQ (boxes.size(), 1u);
-    EXPECT_FALSE (boxes[0].blocking);
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::NoIcon);
     EXPECT_EQ (boxes[0].text, fault.text);
 
@@ -430,11 +423,10 @@ namespace
         { "SilentBeforeItsHead", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (20000), Way::stallFirst, 8000); }, false },
         { "TricklesOnPastItsTime", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (60000), Way::trickle, 1); }, false },
 
-        // Nothing the Upgrade step would refuse for its size is downloaded.
+        // A body larger than any image could be is no download (one just too large for the
+        // Upgrade step is refused as a wrong file, below); nothing past what the Upgrade step
+        // writes is kept on the disk.
         { "EndlessBody", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (4096), Way::endless); }, false },
-        { "OneByteTooMany", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (63488)); }, false },
-        { "AnnouncedOneByteTooMany",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::whole, 0, firmwaretest::headWithLength ("63488") }); }, false },
         { "AnnouncedTenTerabytes",
           [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, firmwaretest::headWithLength ("10000000000000") }); }, false },
 
@@ -481,7 +473,6 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
     EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
     ASSERT_EQ (boxes.size(), 1u);
-    EXPECT_TRUE (boxes[0].blocking);
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (boxes[0].text, "Could not download firmware file");
 
@@ -856,7 +847,6 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
     {
         EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
         ASSERT_EQ (boxes.size(), 1u);
-        EXPECT_TRUE (boxes[0].blocking);
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
         EXPECT_EQ (boxes[0].text, "Not the matching firmware!");
         EXPECT_TRUE (nothingLoaded());
@@ -866,9 +856,112 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
 
 INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases));
 
+//==============================================================================
+// An image of a size the Upgrade step does not write (512 to 63487 bytes) is refused where it
+// is taken, chosen or downloaded, with the Upgrade step's own text, before Erase has put the
+// device into its upgrade mode for it. The panel stays where another image can be chosen, and
+// the handler holds no image, not even the one it held before.
+namespace
+{
+    enum class Source { chosen, downloaded, downloadedWithoutLength };
+
+    struct SizeCase
+    {
+        Source source;
+        size_t bytes;
+        bool taken;
+    };
+
+    std::ostream& operator<< (std::ostream& out, const SizeCase& c)
+    {
+        const char* names[] = { "chosen", "downloaded", "downloadedWithoutLength" };
+        return out << names[(int) c.source] << c.bytes;
+    }
+
+    std::vector<SizeCase> sizeCases()
+    {
+        std::vector<SizeCase> cases;
+
+        for (auto source : { Source::chosen, Source::downloaded, Source::downloadedWithoutLength })
+            for (const auto& [bytes, taken] : std::vector<std::pair<size_t, bool>> {
+                     { 511, false }, { 512, true }, { 63487, true }, { 63488, false }, { 10, false }, { 70000, false } })
+                cases.push_back ({ source, bytes, taken });
+
+        return cases;
+    }
+
+    class Step4ImageSize : public Step4, public ::testing::WithParamInterface<SizeCase>
+    {
+    public:
+        testsupport::TemporaryFolder temporary { "step4-size" };
+    };
+}
+
+TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
+{
+    const auto& c = GetParam();
+    const auto image = imageOf (c.bytes);
+    const bool chosen = c.source == Source::chosen;
+
+    auto& p = makePanel (176);
+    p.getHandler().openProgram (temporary.write ("tamrel_ostrel_0.bin", 4096));
+    ASSERT_EQ (p.handler->size, 4096u);
+
+    if (chosen)
+    {
+        p.onlineMode = false;
+        localFile = temporary.getFile().getChildFile ("tamrel_ostrel_1.bin");
+        ASSERT_TRUE (localFile.replaceWithData (image.getData(), image.getSize()));
+    }
+    else
+    {
+        serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
+        const juce::String head = c.source == Source::downloaded ? "" : "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+        server.answer ("/a.bin", { 200, image, Way::whole, 0, head });
+    }
+
+    TemporaryFolderWatch watch;
+    p.doStep4();
+
+    if (c.taken)
+    {
+        EXPECT_TRUE (boxes.empty());
+        EXPECT_TRUE (handlerHolds (image));
+        EXPECT_EQ (p.step, 3);
+    }
+    else
+    {
+        EXPECT_EQ (events, juce::StringArray ({ chosen ? "file chooser" : "chooser Firmware Version",
+                                                chosen ? "box Load File" : "box Firmware Donwload" }));
+        ASSERT_EQ (boxes.size(), 1u);
+        EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
+        EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
+        EXPECT_TRUE (nothingLoaded());
+        EXPECT_EQ (p.step, 2);
+        EXPECT_TRUE (p.versionStepButton.isEnabled());
+        EXPECT_FALSE (p.upgradeStepButton.isEnabled());
+    }
+
+    if (! chosen)
+    {
+        EXPECT_EQ (server.requestsFor ("/a.bin"), 1);
+        EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
+        EXPECT_FALSE (p.firmwareFile.exists());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (Sizes, Step4ImageSize, ::testing::ValuesIn (sizeCases()),
+                          [] (const auto& i)
+                          {
+                              std::ostringstream name;
+                              name << i.param;
+                              return name.str();
+                          });
+
 // A FIFO chosen as the local firmware file, its name fitting the model's rule, is taken as a
-// file that cannot be read: the step returns at once with an empty image, which the Upgrade
-// step refuses later, and the window never waits for a writer.
+// file that cannot be read: the step returns at once with an empty image, which it refuses as
+// it refuses any of a size the Upgrade step does not write, and the window never waits for a
+// writer.
 TEST_F (Step4, LocalFifoIsAnEmptyImage)
 {
     const testsupport::TemporaryFolder temporary;
@@ -887,12 +980,12 @@ TEST_F (Step4, LocalFifoIsAnEmptyImage)
         EXPECT_FALSE (fifo.hadToRelease()) << "step 4 waited on the FIFO";
     }
 
-    EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
-    EXPECT_TRUE (boxes.empty());
+    EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
+    ASSERT_EQ (boxes.size(), 1u);
+    EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
     ASSERT_NE (panel->handler, nullptr);
-    EXPECT_EQ (panel->handler->size, 0u);
-    ASSERT_NE (panel->handler->data, nullptr);
-    EXPECT_EQ (panel->handler->data[0], 0);
+    EXPECT_TRUE (nothingLoaded());
+    EXPECT_EQ (panel->step, 2);
 }
 
 // In manual mode no request is made at all, and a cancelled chooser ends the step.

@@ -413,7 +413,7 @@ TEST_F (UpgradePanel, DefaultChooserSeamRunsAModalDialogThatDoesNotOwnTheChooser
     }
 }
 
-TEST_F (UpgradePanel, DefaultBoxSeamsShowAlertWindows)
+TEST_F (UpgradePanel, DefaultBoxSeamShowsAnAlertWindowAndWaitsForIt)
 {
     RecordingLookAndFeel lookAndFeel;
     FirmwareUpgradeComponent panel (176);
@@ -425,21 +425,11 @@ TEST_F (UpgradePanel, DefaultBoxSeamsShowAlertWindows)
         EXPECT_TRUE (answered);    // the blocking box returned only after its answer
     }
 
-    panel.dialogs.showMessageBoxAsync (juce::MessageBoxIconType::NoIcon, "Firmware Upgrade", "Error connecting to server");
-
-    ASSERT_EQ (lookAndFeel.alerts.size(), 2u);
+    ASSERT_EQ (lookAndFeel.alerts.size(), 1u);
     EXPECT_EQ (lookAndFeel.alerts[0].icon, juce::MessageBoxIconType::WarningIcon);
     EXPECT_EQ (lookAndFeel.alerts[0].title, "Load File");
     EXPECT_EQ (lookAndFeel.alerts[0].message, "Not the matching firmware!");
-    EXPECT_EQ (lookAndFeel.alerts[1].icon, juce::MessageBoxIconType::NoIcon);
-    EXPECT_EQ (lookAndFeel.alerts[1].title, "Firmware Upgrade");
-
-    // The box that does not wait is still open.
-    auto* open = dynamic_cast<juce::AlertWindow*> (juce::ModalComponentManager::getInstance()->getModalComponent (0));
-    ASSERT_NE (open, nullptr);
-    EXPECT_EQ (open->getName(), "Firmware Upgrade");
-    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
-    pump();
+    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0);
 }
 
 namespace
@@ -499,4 +489,55 @@ TEST_F (UpgradePanel, DefaultShellSeamRunsTheCommand)
 
     panel.dialogs.runShellCommand (("echo ran > '" + mark.getFile().getFullPathName() + "'").toRawUTF8());
     EXPECT_EQ (mark.getFile().loadFileAsString().trim(), "ran");
+}
+
+//==============================================================================
+// Step 4's reason for offering a local file is seen before the file chooser opens: the chooser
+// comes once the box has been answered, so that no box is left behind it, holding the keyboard
+// and the panel's clicks unseen once the chooser has gone. A product the panel does not know
+// has no list, so nothing is fetched.
+TEST_F (UpgradePanel, Step4TellsWhyBeforeTheFileChooserOpens)
+{
+    RecordingLookAndFeel lookAndFeel;
+    FirmwareUpgradeComponent panel (2000);
+    int boxesOpenAtTheChooser = -1;
+
+    const auto openBoxes = []
+    {
+        auto& modal = *juce::ModalComponentManager::getInstance();
+        int n = 0;
+
+        for (int i = 0; i < modal.getNumModalComponents(); ++i)
+            n += dynamic_cast<juce::AlertWindow*> (modal.getModalComponent (i)) != nullptr ? 1 : 0;
+
+        return n;
+    };
+
+    ModalScript script ({ [] (juce::Component& box)
+                          {
+                              EXPECT_NE (dynamic_cast<juce::AlertWindow*> (&box), nullptr) << "not the box first";
+                              box.exitModalState (0);
+                          },
+                          [&] (juce::Component& chooser)
+                          {
+                              EXPECT_EQ (chooser.getName(), "Choose The Firmware File");
+                              boxesOpenAtTheChooser = openBoxes();
+                              chooser.exitModalState (0);
+                          } });
+    StuckDialogGuard guard (10000);
+
+    panel.doStep4();
+
+    EXPECT_FALSE (guard.fired());
+    EXPECT_EQ (script.numAnswered(), 2u);
+    EXPECT_EQ (boxesOpenAtTheChooser, 0);
+    ASSERT_EQ (lookAndFeel.alerts.size(), 1u);
+    EXPECT_EQ (lookAndFeel.alerts[0].icon, juce::MessageBoxIconType::NoIcon);
+    EXPECT_EQ (lookAndFeel.alerts[0].title, "Firmware Upgrade");
+    EXPECT_EQ (lookAndFeel.alerts[0].message, "Cannot fetch firmware details for Unknown product");
+    EXPECT_EQ (lookAndFeel.alerts[0].numButtons, 1);
+
+    pump();
+    EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0) << "something still holds the panel";
+    EXPECT_EQ (panel.step, 2);
 }

@@ -127,7 +127,6 @@ struct UpgraderFixture : public ::testing::Test,
             boxes.push_back ({ icon, title, text, stateOf (*panel), time.events.size(), open });
         };
 
-        panel->dialogs.showMessageBoxAsync = panel->dialogs.showMessageBox;
         panel->dialogs.runShellCommand = [this] (const char* command) { commands.add (command); };
         panel->dialogs.chooseFirmwareFile = [] (const juce::File&) { return juce::File(); };
 

@@ -678,6 +678,90 @@ case_firmware_quit_by_signal() {
     quit_during_upgrade signal
 }
 
+# Types the path $2 into the file box of the framework's file dialog titled $1 and presses
+# its Open button with the pointer, as a person would, rather than Return: pressing the button
+# takes the keyboard focus from the box first. The button is the right-most of the row below
+# the file browser. True once the dialog has gone.
+type_path_and_press_open() {
+    local dialog
+    dialog=$(wait_for_window "$1") || fail "no $1 dialog"
+    wait_for_settled_geometry "$dialog" || fail "the $1 dialog did not settle"
+    local dx=$geo_x dy=$geo_y dw=$geo_w dh=$geo_h
+    for _ in 1 2 3; do
+        is_gone "$1" && return 0
+        xdotool windowfocus --sync "$dialog" 2>/dev/null
+        xdotool mousemove $((dx + dw / 2)) $((dy + dh - 65)) click 1
+        xdotool key ctrl+a
+        xdotool type --delay 10 "$2"
+        xdotool mousemove $((dx + dw - 16 - 20)) $((dy + dh - 10 - 13)) click 1
+        wait_until "$patience" is_gone "$1" && return 0
+    done
+    fail "the $1 dialog did not take $2"
+}
+
+# A local firmware file chosen once, then the file chooser opened again, which starts where
+# the first file is: the path of another file typed into its file box and Open pressed, that
+# other file is the one written to the device.
+window_case firmware-typed-path 240
+case_firmware_typed_path() {
+    mkdir -p "$work/images"
+    local first=$work/images/tamrel_ostrel_1.0.bin
+    image=$work/images/tamrel_ostrel_2.0.bin
+    head -c $((8 * 512)) /dev/urandom > "$first"
+    head -c $((12 * 512)) /dev/urandom > "$image"
+
+    start_app tamrel
+    open_upgrader
+    connect_step Tamrel
+    # Local files: M once the panel has the focus back after Connect's chooser.
+    wait_for_focus "$panel" || fail "the panel's window did not take the focus back after Connect's chooser"
+    xdotool key m
+    wait_for_window "Firmware Upgrade [M]" 30 > /dev/null || fail "M did not switch the upgrader to local files"
+    click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    wait_for_log_line '^# upgrade mode: ' 50 || fail "the surface did not switch to its upgrade mode"
+    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
+
+    click_panel_for 350 102 "Choose The Firmware File" || fail "Select Version opened no file chooser"
+    choose_in_dialog "Choose The Firmware File" "$first"
+    click_panel_for 350 102 "Choose The Firmware File" || fail "Select Version did not open the file chooser again"
+    type_path_and_press_open "Choose The Firmware File" "$image"
+
+    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
+    expect_image_on_surface
+}
+
+# A quit held for an Upgrade run says why the program is still there. The main window's close
+# is asked for at block 30: the upgrader's status line says it closes once the step is over
+# (standard error, where a quit from a terminal is seen, says so too, which is what is read
+# here), and the run's outcome, which no box shows now, follows there before the program ends.
+# (The upgrader's coming to the front is the window manager's to carry out; there is none
+# here.)
+window_case firmware-held-quit-says-why 240
+case_firmware_held_quit_says_why() {
+    "$close_window" > "$work/atoms.log" 2>&1 &
+    pids+=($!)
+    wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
+    prepare_upgrade tamrel 63487
+    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
+
+    "$close_window" "$window" || fail "could not ask the main window to close"
+
+    wait_for_file_line "$work/app.log" '^Closing once this step is over\.\.\.$' 50 \
+        || fail "nothing said why the program is still there"
+    grep -q '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG" && fail "the line came only after the run"
+    kill -0 "$app_pid" 2>/dev/null || fail "the application ended before the run was over"
+    is_shown "Firmware Upgrade: Tamrel" || fail "the upgrader is not shown while the run goes on"
+
+    wait_for_exit_within "$app_pid" 600 || fail "the application did not quit after the run"
+    wait "$app_pid" || fail "the application ended with status $?"
+    grep -qx 'Firmware Upgrade Success: Your firmware has been upgraded!' "$work/app.log" \
+        || fail "the run's outcome was not told: $(cat "$work/app.log")"
+    expect_image_on_surface
+}
+
 #===============================================================================================
 if [ "$app" = --list ]; then
     printf '%s\n' "${window_cases[@]}"
