@@ -863,7 +863,7 @@ INSTANTIATE_TEST_SUITE_P (Rules, Step4LocalFile, ::testing::ValuesIn (nameCases)
 // the handler holds no image, not even the one it held before.
 namespace
 {
-    enum class Source { chosen, downloaded, downloadedWithoutLength };
+    enum class Source { chosen, downloaded, downloadedInChunks };
 
     struct SizeCase
     {
@@ -874,7 +874,7 @@ namespace
 
     std::ostream& operator<< (std::ostream& out, const SizeCase& c)
     {
-        const char* names[] = { "chosen", "downloaded", "downloadedWithoutLength" };
+        const char* names[] = { "chosen", "downloaded", "downloadedInChunks" };
         return out << names[(int) c.source] << c.bytes;
     }
 
@@ -882,7 +882,7 @@ namespace
     {
         std::vector<SizeCase> cases;
 
-        for (auto source : { Source::chosen, Source::downloaded, Source::downloadedWithoutLength })
+        for (auto source : { Source::chosen, Source::downloaded, Source::downloadedInChunks })
             for (const auto& [bytes, taken] : std::vector<std::pair<size_t, bool>> {
                      { 511, false }, { 512, true }, { 63487, true }, { 63488, false }, { 10, false }, { 70000, false } })
                 cases.push_back ({ source, bytes, taken });
@@ -916,8 +916,10 @@ TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
     else
     {
         serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
-        const juce::String head = c.source == Source::downloaded ? "" : "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
-        server.answer ("/a.bin", { 200, image, Way::whole, 0, head });
+        if (c.source == Source::downloaded)
+            server.answer ("/a.bin", { 200, image, Way::whole, 0, {} });
+        else
+            server.answer ("/a.bin", { 200, firmwaretest::chunked (image, 8192), Way::whole, 0, firmwaretest::chunkedHead() });
     }
 
     TemporaryFolderWatch watch;
