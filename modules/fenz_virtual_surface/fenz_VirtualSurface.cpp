@@ -570,6 +570,26 @@ std::unique_ptr<MidiOutputPort> VirtualSurface::openOutputWithIdentifier (const 
     return std::make_unique<OutputPort> (link, link->currentTag());
 }
 
+// Its input is listed and identified as its output is.
+juce::Array<MidiInputInfo> VirtualSurface::getInputs()
+{
+    return getOutputs();
+}
+
+std::unique_ptr<MidiInputPort> VirtualSurface::openInputWithIdentifier (const juce::String& identifier,
+                                                                        juce::MidiInputCallback& callback)
+{
+    if (hidePorts || refuseInput)
+        return nullptr;
+
+    const juce::ScopedLock sl (link->lock);
+
+    if (link->mode == Mode::gone || identifier != identifierOfEpoch (link->epoch))
+        return nullptr;
+
+    return std::make_unique<InputPort> (link, callback, link->currentTag());
+}
+
 std::unique_ptr<MidiOutputPort> VirtualSurface::openOutput (int index)
 {
     if (hidePorts || refuseOutput || index != 0)

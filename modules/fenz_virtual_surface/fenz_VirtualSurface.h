@@ -132,6 +132,8 @@ public:
     juce::StringArray getInputNames() override;
     juce::Array<MidiOutputInfo> getOutputs() override;
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override;
+    juce::Array<MidiInputInfo> getInputs() override;
+    std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override;
 
