@@ -678,6 +678,76 @@ case_firmware_quit_by_signal() {
     quit_during_upgrade signal
 }
 
+# An upgrade cut off in the middle, as by a pulled cable: the simulated surface vanishes after
+# block 3 and, started again with the editor, shows only its upgrade port. A second upgrade
+# done as the README says recovers it: T, then Connect and Activate on the upgrade port, with
+# Erase between them, the image, and Upgrade.
+log_count() { grep -cP "$1" "$KESTAL_VIRTUAL_SURFACE_LOG" 2>/dev/null; }
+log_count_above() { [ "$(log_count "$1")" -gt "$2" ]; }
+
+# Clicks a point of the panel until the surface's log has more lines matching $3 than before.
+click_panel_until_more() {
+    local before
+    before=$(log_count "$3")
+    click_until "$(panel_x "$1")" "$(panel_y "$2")" log_count_above "$3" "$before"
+}
+
+window_case firmware-recovery 300
+case_firmware_recovery() {
+    export KESTAL_VIRTUAL_SURFACE_STATE=$work/surface.state
+    export KESTAL_VIRTUAL_SURFACE_FAULTS=vanish-after-data=3
+    prepare_upgrade tamrel $((20 * 512 + 100))
+    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_window "Firmware Upgrade Error" 600 > /dev/null || fail "the cut-off write ended without an error"
+    grep -qx 'firmware not written whole' "$KESTAL_VIRTUAL_SURFACE_STATE" \
+        || fail "the surface did not keep its unfinished write: $(cat "$KESTAL_VIRTUAL_SURFACE_STATE" 2>&1); $(grep "^#" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n 4)"
+    press_key_until_gone "Firmware Upgrade Error" Return || fail "the error box did not take its OK"
+    kill -TERM "$app_pid"
+    wait_for_exit_within "$app_pid" 600 || fail "the first editor did not quit"
+
+    # Plugged in again: only the upgrade port, which Connect alone does not take.
+    unset KESTAL_VIRTUAL_SURFACE_FAULTS
+    start_app tamrel
+    wait_for_log_line '^# started with firmware that was not written whole: .*only the upgrade mode starts$' 50 \
+        || fail "the surface did not start in its upgrade mode"
+    open_upgrader
+    click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the upgrade port"
+    # Its box has the panel's title: the other window of that name.
+    local box=
+    for _ in $(seq 1 50); do
+        box=$(xdotool search --onlyvisible --name '^Firmware Upgrade$' 2>/dev/null | grep -vx "$panel" | head -n1)
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    [ -n "$box" ] || fail "Connect did not say the device is in upgrade mode"
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$box" 2>/dev/null || break
+        xdotool key Return
+        wait_until "$patience" bash -c "! xdotool search --onlyvisible --name '^Firmware Upgrade\$' 2>/dev/null | grep -qx '$box'" && break
+    done
+    xdotool search --onlyvisible --name '^Firmware Upgrade$' 2>/dev/null | grep -qx "$box" && fail "the box did not take its OK"
+
+    # Test mode takes the upgrade port as the model the editor shows.
+    wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
+    xdotool key t
+    wait_for_window "Firmware Upgrade." 30 > /dev/null || fail "T did not reach the panel"
+    connect_step Tamrel
+    click_panel_until_more 158 102 '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
+    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
+    click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+    confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
+    wait_until 100 [ "$(grep -c '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log")" -ge 2 ] \
+        || fail "the image was not downloaded again"
+    click_panel_until_more 446 102 '^# connected; answered 7F$' || fail "Upgrade sent nothing"
+    wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
+
+    expect_image_on_surface
+    wait_for_log_line '^# normal mode: ' 50 || fail "the surface did not come back in normal mode"
+    grep -qx 'firmware whole' "$KESTAL_VIRTUAL_SURFACE_STATE" || fail "the surface does not keep its firmware as whole"
+}
+
 #===============================================================================================
 if [ "$app" = --list ]; then
     printf '%s\n' "${window_cases[@]}"
