@@ -246,10 +246,7 @@ void VirtualSurfaceUpgrade::takePacket (Outcome& outcome)
                 firmwareWhole = nextBlock > 0 && ! writeBroken;
 
             connected = erased = false;
-            answer (0x02, UpgradeFaults::Stage::reset, faults.silentAtReset,
-                    "reset: image of " + juce::String ((int) image.size()) + " bytes, CRC-32 "
-                        + juce::String::toHexString ((juce::int64) checksumOf (image)).paddedLeft ('0', 8).toUpperCase(),
-                    outcome);
+            answer (0x02, UpgradeFaults::Stage::reset, faults.silentAtReset, "reset: " + describeImage(), outcome);
 
             if (! firmwareWhole)
                 outcome.notes.add ("the firmware was not written whole: restarting in upgrade mode");
@@ -281,6 +278,34 @@ void VirtualSurfaceUpgrade::answer (juce::uint8 code, UpgradeFaults::Stage stage
 
     outcome.notes.add (what + "; answered " + hex (code));
     outcome.answer = code;
+}
+
+std::vector<juce::uint8> VirtualSurfaceUpgrade::getImageWithoutPadding() const
+{
+    // Every block holds at least one byte of the image: only the rest of the last one can be
+    // padding.
+    auto own = image;
+    const auto shortest = own.size() > (size_t) blockSize - 1 ? own.size() - (size_t) (blockSize - 1) : (size_t) 0;
+
+    while (own.size() > shortest && own.back() == 0)
+        own.pop_back();
+
+    return own;
+}
+
+juce::String VirtualSurfaceUpgrade::describeImage() const
+{
+    const auto crcText = [] (const std::vector<juce::uint8>& bytes)
+    {
+        return juce::String::toHexString ((juce::int64) checksumOf (bytes)).paddedLeft ('0', 8).toUpperCase();
+    };
+
+    const auto own = getImageWithoutPadding();
+
+    return "image of " + juce::String ((int) own.size()) + " bytes, CRC-32 " + crcText (own)
+         + " without the zeros that end its last block (the file's own size and CRC, unless the file"
+           " itself ends in zeros); as written, padded to " + juce::String ((int) image.size())
+         + " bytes, CRC-32 " + crcText (image);
 }
 
 juce::uint32 VirtualSurfaceUpgrade::checksumOf (const std::vector<juce::uint8>& bytes) noexcept

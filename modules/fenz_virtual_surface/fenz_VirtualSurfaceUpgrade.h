@@ -80,7 +80,12 @@ public:
     // followed the image in its packet).
     const std::vector<juce::uint8>& getImage() const noexcept  { return image; }
 
-    // The CRC-32 (as zip and PNG use it) the reset note gives for the image.
+    // The image as it was sent, less the zeros after it that fill its last block, as the
+    // upgrader pads it: the file's own bytes, unless the file itself ends in zeros.
+    std::vector<juce::uint8> getImageWithoutPadding() const;
+
+    // The CRC-32 (as zip and PNG use it) the reset note gives for the image, with the padding
+    // and without it.
     static juce::uint32 checksumOf (const std::vector<juce::uint8>& bytes) noexcept;
 
     // Whether the firmware area holds a whole image, as the device's own start-up checks it:
@@ -112,6 +117,7 @@ private:
     void takePacket (Outcome& outcome);
     void answer (juce::uint8 code, UpgradeFaults::Stage stage, bool silent, const juce::String& what, Outcome& outcome);
     void dropPartialPacket (Outcome& outcome);
+    juce::String describeImage() const;
 };
 
 } // namespace fenz

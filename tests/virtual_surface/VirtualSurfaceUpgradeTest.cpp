@@ -517,20 +517,45 @@ TEST_F (UpgradeModeTest, FindsAPacketHeadAfterJunkAndAfterExtraLeadBytes)
 //==============================================================================
 TEST_F (UpgradeModeTest, KeepsTheImageAsWrittenAndNamesItsSizeAndChecksumAtTheReset)
 {
-    enterUpgradeMode();
-    const auto image = randomImage (1300, 3);
+    // The upgrader fills the last block with zeros; the note gives the image without them, as
+    // its file has it, and as written. Zeros of the image's own at its end read as padding,
+    // but never more than the last block's share, and other fill bytes are not padding.
+    struct Case { const char* what; size_t size; juce::uint8 fill; size_t ownZeros; size_t expectedOwn; };
+    const Case cases[] = {
+        { "zero padding",                       1300, 0x00, 0,   1300 },
+        { "other fill bytes",                   1300, 0xab, 0,   1536 },
+        { "no padding at all",                  1536, 0x00, 0,   1536 },
+        { "a file ending in zeros",             1300, 0x00, 4,   1296 },
+        { "a last block of one byte, a zero",   1025, 0x00, 1,   1025 },
+    };
 
-    for (const auto& packet : dialogue (image, 0xab))
-        ASSERT_EQ (answersTo (packet).size(), 1u);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SetUp();
+        enterUpgradeMode();
+        auto image = randomImage (c.size, 3);
+        auto& lastOwnByte = image[c.size - c.ownZeros - 1];
+        lastOwnByte = lastOwnByte == 0 ? 1 : lastOwnByte;
+        std::fill (image.end() - (long) c.ownZeros, image.end(), 0);
 
-    // Three blocks, the last one with what followed the image in its packet.
-    auto expected = image;
-    expected.resize (1536, 0xab);
-    EXPECT_EQ (surface->getWrittenImage(), expected);
+        for (const auto& packet : dialogue (image, c.fill))
+            ASSERT_EQ (answersTo (packet).size(), 1u);
 
-    const auto notes = surface->getNotes();
-    EXPECT_TRUE (notes.contains ("# reset: image of 1536 bytes, CRC-32 " + crc32Text (expected) + "; answered 02"))
-        << notes.joinIntoString ("\n");
+        // Whole blocks, the last one with what followed the image in its packet.
+        auto written = image;
+        written.resize (1536, c.fill);
+        EXPECT_EQ (surface->getWrittenImage(), written);
+
+        const Bytes own (written.begin(), written.begin() + (long) c.expectedOwn);
+        const auto note = "# reset: image of " + juce::String ((int) own.size()) + " bytes, CRC-32 " + crc32Text (own)
+                        + " without the zeros that end its last block (the file's own size and CRC, unless the file"
+                          " itself ends in zeros); as written, padded to 1536 bytes, CRC-32 " + crc32Text (written)
+                        + "; answered 02";
+        const auto notes = surface->getNotes();
+        EXPECT_TRUE (notes.contains (note)) << note << "\n" << notes.joinIntoString ("\n");
+        TearDown();
+    }
 }
 
 TEST_F (UpgradeModeTest, TheNextEraseForgetsTheImage)

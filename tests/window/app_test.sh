@@ -350,7 +350,8 @@ prepare_upgrade() {
 
     mkdir -p "$work/www/files"
     image=$work/www/files/tamrel_ostrel_9.9.bin
-    head -c "$2" /dev/urandom > "$image"
+    # Random bytes, the last one not a zero, which the surface's note would count as padding.
+    { head -c $(($2 - 1)) /dev/urandom; printf '\x5a'; } > "$image"
     cat > "$work/www/firmware.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <firmwares>
@@ -381,14 +382,18 @@ XML
         || fail "the image was never downloaded"
 }
 
-# The surface's reset note gives the size and CRC-32 of what it was written: the image, with
-# zeros after it to the end of its last block.
+# The surface's reset note gives the size and CRC-32 of the image as the file has them (the
+# image ends in a byte other than zero, prepare_upgrade sees to that), then as it was written:
+# with zeros after it to the end of its last block.
 expect_image_on_surface() {
-    local blocks=$(( ($(stat -c %s "$image") + 511) / 512 ))
-    local size=$((blocks * 512)) crc
-    crc=$(python3 -c 'import sys, zlib; d = open(sys.argv[1], "rb").read(); d += bytes(int(sys.argv[2]) - len(d)); print("%08X" % zlib.crc32(d))' "$image" "$size")
-    grep -q "^# reset: image of $size bytes, CRC-32 $crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
-        || fail "the surface does not hold the file's $size bytes (CRC-32 $crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
+    local own blocks size crc padded_crc
+    own=$(stat -c %s "$image")
+    blocks=$(( (own + 511) / 512 ))
+    size=$((blocks * 512))
+    crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$image")
+    padded_crc=$(python3 -c 'import sys, zlib; d = open(sys.argv[1], "rb").read(); d += bytes(int(sys.argv[2]) - len(d)); print("%08X" % zlib.crc32(d))' "$image" "$size")
+    grep -q "^# reset: image of $own bytes, CRC-32 $crc .*; as written, padded to $size bytes, CRC-32 $padded_crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
+        || fail "the surface does not hold the file's $own bytes (CRC-32 $crc), padded to $size (CRC-32 $padded_crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
 }
 
 # A web server on loopback serving $work/www, for this case only; its port in server_port.
@@ -692,6 +697,8 @@ click_panel_until_more() {
     click_until "$(panel_x "$1")" "$(panel_y "$2")" log_count_above "$3" "$before"
 }
 
+downloaded_twice() { [ "$(grep -c '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log")" -ge 2 ]; }
+
 window_case firmware-recovery 300
 case_firmware_recovery() {
     export KESTAL_VIRTUAL_SURFACE_STATE=$work/surface.state
@@ -738,8 +745,7 @@ case_firmware_recovery() {
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
     click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
     confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
-    wait_until 100 [ "$(grep -c '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log")" -ge 2 ] \
-        || fail "the image was not downloaded again"
+    wait_until 100 downloaded_twice || fail "the image was not downloaded again"
     click_panel_until_more 446 102 '^# connected; answered 7F$' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
 
