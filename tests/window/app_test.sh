@@ -439,7 +439,7 @@ case_second_start() {
 window_case handover-junk 60
 case_handover_junk() {
     start_app tamrel
-    pipe=$XDG_RUNTIME_DIR/TamrelOstrelPelto.pipe_in
+    pipe=$XDG_RUNTIME_DIR/Tamrel_2FOstrel_20Pelto.pipe_in
     [ -p "$pipe" ] || fail "no hand-over pipe in the runtime folder"
     # Eight bytes of junk, then a header that claims 2 GiB; the listener must drop both.
     printf '\001junk\377\000\177' > "$pipe"
@@ -454,7 +454,7 @@ window_case per-user 60
 case_per_user() {
     start_app tamrel
     [ "$(stat -c %a "$XDG_RUNTIME_DIR")" = 700 ] || fail "the runtime folder is not the user's alone"
-    for f in TamrelOstrelPelto.lock TamrelOstrelPelto.pipe_in TamrelOstrelPelto.pipe_out; do
+    for f in Tamrel_2FOstrel_20Pelto.lock Tamrel_2FOstrel_20Pelto.pipe_in Tamrel_2FOstrel_20Pelto.pipe_out; do
         [ "$(stat -c %a "$XDG_RUNTIME_DIR/$f")" = 600 ] || fail "$f is not the user's alone"
     done
     # Another user's start finds its own runtime folder free and becomes that user's first
@@ -473,7 +473,7 @@ case_per_user() {
     [ "$(xdotool search --onlyvisible --name "^$app_name" | wc -l)" -eq 3 ] || fail "not one window per user"
     own=$work/tmp/kestal-$(id -u)
     [ "$(stat -c %a "$own")" = 700 ] || fail "the folder named with the user id is not the user's alone"
-    [ -e "$own/TamrelOstrelPelto.lock" ] || fail "no lock in the folder named with the user id"
+    [ -e "$own/Tamrel_2FOstrel_20Pelto.lock" ] || fail "no lock in the folder named with the user id"
     # A second start of either user still hands over to that user's instance.
     env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/fallback-second.log" 2>&1 &
     second=$!
@@ -752,6 +752,33 @@ case_firmware_recovery() {
     expect_image_on_surface
     wait_for_log_line '^# normal mode: ' 50 || fail "the surface did not come back in normal mode"
     grep -qx 'firmware whole' "$KESTAL_VIRTUAL_SURFACE_STATE" || fail "the surface does not keep its firmware as whole"
+}
+
+# Without a runtime folder, the folder named with the user id is anyone's to make first; where
+# it is no folder of the user's (here a link to one), a start cannot tell whether another
+# instance runs. It says why, on standard error and in a box, and ends with no window, even
+# while an instance runs that it would not have found.
+window_case lock-folder-not-ours 60
+case_lock_folder_not_ours() {
+    start_app tamrel
+    mkdir -m 700 "$work/tmp" "$work/elsewhere"
+    ln -s "$work/elsewhere" "$work/tmp/kestal-$(id -u)"
+    env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/refused.log" 2>&1 &
+    refused=$!
+    pids+=("$refused")
+    box=$(wait_for_window "$app_name") || fail "no box saying why the start cannot go on"
+    grep -q "cannot make sure that it runs only once: $work/tmp/kestal-$(id -u), the folder for its lock, is a link" "$work/refused.log" \
+        || fail "standard error does not say why: $(cat "$work/refused.log")"
+    [ "$(xdotool search --onlyvisible --name "^$(printf '%s' "$title" | sed 's/[.[\*^$()+?{|/]/\\&/g')\$" | wc -l)" -eq 1 ] \
+        || fail "the refused start opened a main window"
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$box" 2>/dev/null || break
+        xdotool key Return
+        wait_for_exit_within "$refused" "$patience" && break
+    done
+    wait_for_exit "$refused" || fail "the refused start did not end after the box"
+    [ -z "$(ls -A "$work/elsewhere")" ] || fail "something was made through the link: $(ls -A "$work/elsewhere")"
+    kill -0 "$app_pid" || fail "the running instance ended"
 }
 
 #===============================================================================================
