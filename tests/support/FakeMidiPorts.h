@@ -13,8 +13,9 @@ namespace testsupport
 // MIDI ports that a test names itself, in place of the machine's devices or beside them: the
 // output and input names it lists, any of which may be listed and yet refuse to open. It
 // records what reaches its outputs and when they open and close, counts the listings and the
-// opens asked of it, and answers on its started inputs as a device would. Its outputs may have
-// identifiers of their own and leave the list once used, as a device does that restarts. It
+// opens asked of it, and answers on its started inputs as a device would. Its ports may have
+// identifiers of their own, its outputs may leave the list once used, as a device does that
+// restarts, and a test may change either list whenever it is looked at. It
 // installs itself as it is made and removes itself when it goes. The port layer asks it under
 // its lock; the test reads its records, and uses its ports, from one thread.
 class FakeMidiPorts : public fenz::MidiPortProvider
