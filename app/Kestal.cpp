@@ -350,9 +350,11 @@ juce::Result Kestal::sendCurrentMapping()
     if (deviceName.isEmpty())
         return juce::Result::fail ("No device selected");
 
-    const int index = fenz::MidiPorts::getOutputNames().indexOf (deviceName);
+    // Opened by what it was listed as: a port that comes or goes meanwhile moves no position
+    // onto another device.
+    const auto identifier = fenz::MidiPorts::findOutputIdentifier (deviceName);
 
-    if (index < 0)
+    if (identifier.isEmpty())
         return juce::Result::fail (deviceName + ": device does not exist");
 
     const auto* table = Defa::tableForMode (m);
@@ -362,7 +364,7 @@ juce::Result Kestal::sendCurrentMapping()
     if (table == nullptr)
         return juce::Result::fail ("This mode's mapping cannot be sent");
 
-    auto output = fenz::MidiPorts::openOutput (index);
+    auto output = fenz::MidiPorts::openOutputWithIdentifier (identifier);
 
     if (output == nullptr)
         return juce::Result::fail (deviceName + ": could not open device");

@@ -4,6 +4,7 @@
 #include "Kestal.h"
 #include "QuitSignals.h"
 #include "SingleInstance.h"
+#include <iostream>
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_VirtualSurface.h"
 
@@ -40,6 +41,19 @@ public:
         // instance would be everyone's, and its hand-over never reaches the running instance
         // here. One lock and one hand-over pipe per user instead.
         singleInstance = std::make_unique<SingleInstance> (getApplicationName());
+
+        // Not knowing whether another instance runs is no licence to run: two would drive one
+        // device. This one says why and goes.
+        if (singleInstance->getLockProblem().isNotEmpty())
+        {
+            const auto text = getApplicationName() + " cannot make sure that it runs only once: "
+                            + singleInstance->getLockProblem() + ". Set XDG_RUNTIME_DIR to a folder that only you"
+                              " may use, and start it again.";
+            std::cerr << text << std::endl;
+            juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, getApplicationName(), text, {},
+                                                    nullptr, juce::ModalCallbackFunction::create ([] (int) { quit(); }));
+            return;
+        }
 
         if (singleInstance->isAnotherInstanceRunning())
         {

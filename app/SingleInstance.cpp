@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
+#include "fenz_Text.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +11,8 @@
 namespace
 {
     const char magic[4] = { 'K', 's', 'H', 'o' };
+
+    juce::String systemError (int error)  { return juce::String (std::strerror (error)); }
 
     bool isPrivateFolderOfUser (const juce::File& folder)
     {
@@ -148,24 +152,49 @@ private:
 };
 
 //==============================================================================
+SingleInstance::SingleInstance (const juce::String& name)
+    : applicationName (name)
+{
+    folder = findUserFolder (lockProblem);
+
+    if (folder == juce::File())
+        lockProblem = lockProblem.isNotEmpty() ? lockProblem : "there is no folder for its lock";
+    else
+        takeLock();
+}
+
 SingleInstance::SingleInstance (const juce::String& name, juce::File privateFolder)
     : applicationName (name), folder (std::move (privateFolder))
 {
     if (folder == juce::File())
-        return;
+        lockProblem = "there is no folder for its lock";
+    else
+        takeLock();
+}
 
-    lockHandle = open (lockFileIn (folder).getFullPathName().toRawUTF8(),
-                       O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+void SingleInstance::takeLock()
+{
+    const auto lockFile = lockFileIn (folder, applicationName);
+    lockHandle = open (lockFile.getFullPathName().toRawUTF8(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
 
     if (lockHandle < 0)
+    {
+        const auto error = errno;
+        lockProblem = "its lock " + lockFile.getFullPathName() + " cannot be opened (" + systemError (error) + ")";
         return;
+    }
 
     int result;
     while ((result = flock (lockHandle, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {}
 
     if (result != 0)
     {
-        anotherIsRunning = (errno == EWOULDBLOCK);
+        const auto error = errno;
+        anotherIsRunning = (error == EWOULDBLOCK);
+
+        if (! anotherIsRunning)
+            lockProblem = "its lock " + lockFile.getFullPathName() + " cannot be taken (" + systemError (error) + ")";
+
         close (lockHandle);
         lockHandle = -1;
     }
@@ -186,7 +215,7 @@ bool SingleInstance::listen (std::function<void (const juce::String&)> onAnother
 
     listener = std::make_unique<Listener> (applicationName, std::move (onAnotherInstanceStarted));
 
-    if (! listener->start (pipePathIn (folder)))
+    if (! listener->start (pipePathIn (folder, applicationName)))
     {
         listener = nullptr;
         return false;
@@ -204,7 +233,7 @@ bool SingleInstance::tellRunningInstance (const juce::String& commandLine)
     juce::NamedPipe pipe;
     const auto giveUpAt = juce::Time::getMillisecondCounter() + 2000;
 
-    while (! pipe.openExisting (pipePathIn (folder).getFullPathName()))
+    while (! pipe.openExisting (pipePathIn (folder, applicationName).getFullPathName()))
         if (juce::Time::getMillisecondCounter() >= giveUpAt)
             return false;
 
@@ -232,26 +261,82 @@ juce::MemoryBlock SingleInstance::encodeMessage (const juce::String& name, const
 
 juce::File SingleInstance::findUserFolder()
 {
-    const auto runtime = juce::SystemStats::getEnvironmentVariable ("XDG_RUNTIME_DIR", {});
+    juce::String whyNone;
+    return findUserFolder (whyNone);
+}
+
+juce::File SingleInstance::findUserFolder (juce::String& whyNone)
+{
+    whyNone = {};
+    const auto runtime = fenz::environmentText ("XDG_RUNTIME_DIR");
 
     if (juce::File::isAbsolutePath (runtime) && isPrivateFolderOfUser (juce::File (runtime)))
         return juce::File (runtime);
 
     const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                           .getChildFile ("kestal-" + juce::String ((juce::int64) getuid()));
+    const auto path = folder.getFullPathName();
 
-    mkdir (folder.getFullPathName().toRawUTF8(), S_IRWXU);
+    if (mkdir (path.toRawUTF8(), S_IRWXU) != 0 && errno != EEXIST)
+    {
+        const auto error = errno;
+        whyNone = "the folder " + path + " for its lock cannot be made (" + systemError (error) + ")";
+        return {};
+    }
 
     if (isPrivateFolderOfUser (folder))
         return folder;
 
     // The user's own folder, made open to others: closed again. One of another user's, or a
-    // link, is never used.
+    // link, is never used; the name is anyone's to take first, so nothing else is taken in its
+    // place: each start of the user's would have to find the same one.
     struct stat info {};
+    const auto looked = lstat (path.toRawUTF8(), &info);
+    const auto lookError = errno;
 
-    if (lstat (folder.getFullPathName().toRawUTF8(), &info) == 0 && S_ISDIR (info.st_mode)
-         && info.st_uid == getuid() && chmod (folder.getFullPathName().toRawUTF8(), S_IRWXU) == 0)
+    if (looked != 0)
+        whyNone = "the folder " + path + " for its lock cannot be looked at (" + systemError (lookError) + ")";
+    else if (S_ISLNK (info.st_mode))
+        whyNone = path + ", the folder for its lock, is a link";
+    else if (! S_ISDIR (info.st_mode))
+        whyNone = path + ", the folder for its lock, is not a folder";
+    else if (info.st_uid != getuid())
+        whyNone = path + ", the folder for its lock, belongs to another user";
+    else if (chmod (path.toRawUTF8(), S_IRWXU) == 0)
         return folder;
+    else
+    {
+        const auto closeError = errno;
+        whyNone = path + ", the folder for its lock, is open to other users and cannot be closed ("
+                    + systemError (closeError) + ")";
+    }
 
     return {};
+}
+
+juce::String SingleInstance::fileNameFor (const juce::String& name)
+{
+    juce::String fileName;
+
+    for (const auto* c = name.toRawUTF8(); *c != 0; ++c)
+    {
+        const auto byte = (unsigned char) *c;
+
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9'))
+            fileName << (char) byte;
+        else
+            fileName << "_" << juce::String::toHexString ((int) byte).paddedLeft ('0', 2).toUpperCase();
+    }
+
+    return fileName;
+}
+
+juce::File SingleInstance::lockFileIn (const juce::File& f, const juce::String& name)
+{
+    return f.getChildFile (fileNameFor (name) + ".lock");
+}
+
+juce::File SingleInstance::pipePathIn (const juce::File& f, const juce::String& name)
+{
+    return f.getChildFile (fileNameFor (name) + ".pipe");
 }

@@ -120,6 +120,30 @@ public:
         return nullptr;
     }
 
+    juce::Array<MidiInputInfo> getInputs() override
+    {
+        quietenSystemMidi();
+        juce::Array<MidiInputInfo> inputs;
+
+        for (const auto& device : juce::MidiInput::getAvailableDevices())
+            inputs.add ({ device.name, device.identifier });
+
+        return inputs;
+    }
+
+    std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier,
+                                                            juce::MidiInputCallback& callback) override
+    {
+        quietenSystemMidi();
+
+        for (const auto& device : juce::MidiInput::getAvailableDevices())
+            if (device.identifier == identifier)
+                if (auto input = juce::MidiInput::openDevice (identifier, &callback))
+                    return std::make_unique<SystemInputPort> (std::move (input));
+
+        return nullptr;
+    }
+
 private:
     static juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
     {
@@ -224,13 +248,53 @@ juce::String providerPrefix (const MidiPortProvider& provider)
     return juce::String::toHexString ((juce::pointer_sized_int) &provider) + "/";
 }
 
-} // namespace
-
-//==============================================================================
-juce::Array<MidiOutputInfo> MidiPortProvider::getOutputs()
+template <typename ListFn>
+juce::Array<MidiPortInfo> combinedPorts (ListFn&& listOf)
 {
-    const auto names = getOutputNames();
-    juce::Array<MidiOutputInfo> outputs;
+    auto& list = ProviderList::get();
+    const juce::ScopedLock sl (list.lock);
+
+    juce::Array<MidiPortInfo> ports;
+
+    for (auto* provider : list.inOrder())
+        for (const auto& port : listOf (*provider))
+            ports.add ({ port.name, providerPrefix (*provider) + port.identifier });
+
+    return ports;
+}
+
+// The list stays locked while the port opens, as in openAt.
+template <typename Port, typename OpenFn>
+std::unique_ptr<Port> openIdentified (const juce::String& identifier, OpenFn&& open)
+{
+    auto& list = ProviderList::get();
+    const juce::ScopedLock sl (list.lock);
+
+    for (auto* provider : list.inOrder())
+    {
+        const auto prefix = providerPrefix (*provider);
+
+        if (identifier.startsWith (prefix))
+            return open (*provider, identifier.substring (prefix.length()));
+    }
+
+    return nullptr;
+}
+
+juce::String identifierOfFirst (const juce::Array<MidiPortInfo>& ports, const juce::String& name)
+{
+    for (const auto& port : ports)
+        if (port.name == name)
+            return port.identifier;
+
+    return {};
+}
+
+// The identifiers a provider has without any of its own: the name and its place among equal
+// names.
+juce::Array<MidiPortInfo> identifiedByName (const juce::StringArray& names)
+{
+    juce::Array<MidiPortInfo> ports;
 
     for (int i = 0; i < names.size(); ++i)
     {
@@ -239,21 +303,45 @@ juce::Array<MidiOutputInfo> MidiPortProvider::getOutputs()
         for (int j = 0; j < i; ++j)
             sameBefore += names[j] == names[i] ? 1 : 0;
 
-        outputs.add ({ names[i], names[i] + "#" + juce::String (sameBefore) });
+        ports.add ({ names[i], names[i] + "#" + juce::String (sameBefore) });
     }
 
-    return outputs;
+    return ports;
+}
+
+int positionOf (const juce::Array<MidiPortInfo>& ports, const juce::String& identifier)
+{
+    for (int i = 0; i < ports.size(); ++i)
+        if (ports.getReference (i).identifier == identifier)
+            return i;
+
+    return -1;
+}
+
+} // namespace
+
+//==============================================================================
+juce::Array<MidiOutputInfo> MidiPortProvider::getOutputs()
+{
+    return identifiedByName (getOutputNames());
 }
 
 std::unique_ptr<MidiOutputPort> MidiPortProvider::openOutputWithIdentifier (const juce::String& identifier)
 {
-    const auto outputs = getOutputs();
+    const auto at = positionOf (getOutputs(), identifier);
+    return at < 0 ? nullptr : openOutput (at);
+}
 
-    for (int i = 0; i < outputs.size(); ++i)
-        if (outputs.getReference (i).identifier == identifier)
-            return openOutput (i);
+juce::Array<MidiInputInfo> MidiPortProvider::getInputs()
+{
+    return identifiedByName (getInputNames());
+}
 
-    return nullptr;
+std::unique_ptr<MidiInputPort> MidiPortProvider::openInputWithIdentifier (const juce::String& identifier,
+                                                                          juce::MidiInputCallback& callback)
+{
+    const auto at = positionOf (getInputs(), identifier);
+    return at < 0 ? nullptr : openInput (at, callback);
 }
 
 //==============================================================================
@@ -279,33 +367,28 @@ namespace MidiPorts
 
     juce::Array<MidiOutputInfo> getOutputs()
     {
-        auto& list = ProviderList::get();
-        const juce::ScopedLock sl (list.lock);
-
-        juce::Array<MidiOutputInfo> outputs;
-
-        for (auto* provider : list.inOrder())
-            for (const auto& output : provider->getOutputs())
-                outputs.add ({ output.name, providerPrefix (*provider) + output.identifier });
-
-        return outputs;
+        return combinedPorts ([] (MidiPortProvider& p) { return p.getOutputs(); });
     }
 
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier)
     {
-        auto& list = ProviderList::get();
-        const juce::ScopedLock sl (list.lock);
-
-        for (auto* provider : list.inOrder())
-        {
-            const auto prefix = providerPrefix (*provider);
-
-            if (identifier.startsWith (prefix))
-                return provider->openOutputWithIdentifier (identifier.substring (prefix.length()));
-        }
-
-        return nullptr;
+        return openIdentified<MidiOutputPort> (identifier, [] (MidiPortProvider& p, const juce::String& own)
+                                                           { return p.openOutputWithIdentifier (own); });
     }
+
+    juce::Array<MidiInputInfo> getInputs()
+    {
+        return combinedPorts ([] (MidiPortProvider& p) { return p.getInputs(); });
+    }
+
+    std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier, juce::MidiInputCallback& callback)
+    {
+        return openIdentified<MidiInputPort> (identifier, [&callback] (MidiPortProvider& p, const juce::String& own)
+                                                          { return p.openInputWithIdentifier (own, callback); });
+    }
+
+    juce::String findOutputIdentifier (const juce::String& name)  { return identifierOfFirst (getOutputs(), name); }
+    juce::String findInputIdentifier (const juce::String& name)   { return identifierOfFirst (getInputs(), name); }
 
     void setSystemProvider (MidiPortProvider* provider)
     {

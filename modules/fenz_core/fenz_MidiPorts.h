@@ -25,11 +25,14 @@ public:
     virtual void stop() = 0;
 };
 
-// One output as listed: its name, and what opens exactly that port later on.
-struct MidiOutputInfo
+// One port as listed: its name, and what opens exactly that port later on.
+struct MidiPortInfo
 {
     juce::String name, identifier;
 };
+
+using MidiOutputInfo = MidiPortInfo;
+using MidiInputInfo = MidiPortInfo;
 
 // A source of MIDI ports: the system's own devices, or a simulated device.
 class MidiPortProvider
@@ -51,11 +54,17 @@ public:
 
     /** The output that has this identifier now; null when none has or it cannot be opened. */
     virtual std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier);
+
+    /** The same for the inputs, in the order of getInputNames(). */
+    virtual juce::Array<MidiInputInfo> getInputs();
+    virtual std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier,
+                                                                    juce::MidiInputCallback& callback);
 };
 
 // The one way the whole program lists and opens MIDI ports. The port lists are the system
-// provider's ports followed by those of every added provider, in the order they were added;
-// a position in a list is what the open functions take.
+// provider's ports followed by those of every added provider, in the order they were added.
+// A port is opened by a position in a list or by its identifier; only the identifier still
+// names the same port once others have come or gone since the list was taken.
 namespace MidiPorts
 {
     juce::StringArray getOutputNames();
@@ -74,6 +83,16 @@ namespace MidiPorts
         the list have gone. */
     juce::Array<MidiOutputInfo> getOutputs();
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier);
+
+    juce::Array<MidiInputInfo> getInputs();
+    std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier, juce::MidiInputCallback& callback);
+
+    /** The identifier of the first output (input) listed with exactly this name, letter case
+        and blanks included; empty when none is. A port looked up by name is opened by this,
+        not by its position: ports that come or go in between would move a position onto
+        another port. */
+    juce::String findOutputIdentifier (const juce::String& name);
+    juce::String findInputIdentifier (const juce::String& name);
 
     /** Replaces the system provider (JUCE's MIDI devices by default); null restores it. */
     void setSystemProvider (MidiPortProvider* provider);

@@ -163,9 +163,11 @@ void FirmwareUpgradeComponent::eraseStep()
 {
     updateProgress (0);
 
-    // The device in normal mode, by exactly the name chosen at Connect.
-    const int index = normalDeviceName.isEmpty() ? -1 : MidiPorts::getOutputNames().indexOf (normalDeviceName);
-    auto output = MidiPorts::openOutput (index);
+    // The device in normal mode, by exactly the name chosen at Connect, and opened by what it
+    // was listed as: a port that comes or goes meanwhile must not turn the request onto
+    // another device.
+    auto output = normalDeviceName.isEmpty() ? nullptr
+                                             : MidiPorts::openOutputWithIdentifier (MidiPorts::findOutputIdentifier (normalDeviceName));
 
     if (output == nullptr)
         return;
@@ -212,8 +214,9 @@ void FirmwareUpgradeComponent::activateStep()
 
     h.closePorts();
 
-    h.midiInput = MidiPorts::openInput (MidiPorts::getInputNames().indexOf (upgradeDeviceName), h);
-    h.midiOutput = MidiPorts::openOutput (MidiPorts::getOutputNames().indexOf (upgradeDeviceName));
+    // Each half by what it was listed as, for the same reason as at Erase.
+    h.midiInput = MidiPorts::openInputWithIdentifier (MidiPorts::findInputIdentifier (upgradeDeviceName), h);
+    h.midiOutput = MidiPorts::openOutputWithIdentifier (MidiPorts::findOutputIdentifier (upgradeDeviceName));
 
     if (h.midiInput != nullptr)
         h.midiInput->start();

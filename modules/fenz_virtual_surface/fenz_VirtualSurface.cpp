@@ -78,6 +78,7 @@ struct VirtualSurface::Link
     int epoch = 0;
     std::atomic<int> answerDelay { 1 };
     std::unique_ptr<juce::FileOutputStream> log;
+    juce::File stateFile;
     std::shared_ptr<AnswerThread> answerThread;   // created on first use, stopped with the surface
 
     PortTag currentTag() const  { return { mode == Mode::upgrade ? PortKind::upgrade : PortKind::normal, epoch }; }
@@ -338,6 +339,11 @@ std::unique_ptr<VirtualSurface> VirtualSurface::installFromEnvironment()
     if (logPath.isNotEmpty())
         surface->setLogFile (juce::File::getCurrentWorkingDirectory().getChildFile (logPath));
 
+    const auto statePath = environmentText ("KESTAL_VIRTUAL_SURFACE_STATE");
+
+    if (statePath.isNotEmpty())
+        surface->setStateFile (juce::File::getCurrentWorkingDirectory().getChildFile (statePath));
+
     surface->setFaultsFromText (environmentText ("KESTAL_VIRTUAL_SURFACE_FAULTS"));
     surface->install();
     return surface;
@@ -392,6 +398,69 @@ void VirtualSurface::setLogFile (const juce::File& file)
         link->log->flush();
 
     link->log = std::move (stream);
+}
+
+namespace
+{
+    // The state file's whole text for firmware that is not whole; anything else reads as whole.
+    constexpr const char* notWholeText = "firmware not written whole";
+    constexpr const char* wholeText = "firmware whole";
+}
+
+void VirtualSurface::setStateFile (const juce::File& file)
+{
+    const juce::ScopedLock sl (link->lock);
+    link->stateFile = file;
+
+    if (file == juce::File())
+        return;
+
+    if (file.loadFileAsString().trim() == notWholeText && link->upgrade.isFirmwareWhole())
+    {
+        link->upgrade.setFirmwareWhole (false);
+        restartAsFirmwareAllows ("started with firmware that was not written whole");
+    }
+    else
+    {
+        keepState();
+    }
+}
+
+void VirtualSurface::restart()
+{
+    const juce::ScopedLock sl (link->lock);
+    restartAsFirmwareAllows ("restarted");
+}
+
+bool VirtualSurface::isFirmwareWhole() const
+{
+    const juce::ScopedLock sl (link->lock);
+    return link->upgrade.isFirmwareWhole();
+}
+
+void VirtualSurface::restartAsFirmwareAllows (const juce::String& why)
+{
+    if (link->upgrade.isFirmwareWhole())
+    {
+        addNote (why + ": the firmware is whole");
+        enterMode (Mode::normal);
+    }
+    else
+    {
+        addNote (why + ": the firmware is not whole, so only the upgrade mode starts");
+        enterMode (Mode::upgrade);
+    }
+}
+
+void VirtualSurface::keepState()
+{
+    if (link->stateFile == juce::File())
+        return;
+
+    const juce::String text (link->upgrade.isFirmwareWhole() ? wholeText : notWholeText);
+
+    if (link->stateFile.loadFileAsString().trim() != text && ! link->stateFile.replaceWithText (text + "\n", false, false, "\n"))
+        addNote ("cannot keep the firmware's state in " + link->stateFile.getFullPathName());
 }
 
 //==============================================================================
@@ -571,6 +640,26 @@ std::unique_ptr<MidiOutputPort> VirtualSurface::openOutputWithIdentifier (const 
     return std::make_unique<OutputPort> (link, link->currentTag());
 }
 
+// Its input is listed and identified as its output is.
+juce::Array<MidiInputInfo> VirtualSurface::getInputs()
+{
+    return getOutputs();
+}
+
+std::unique_ptr<MidiInputPort> VirtualSurface::openInputWithIdentifier (const juce::String& identifier,
+                                                                        juce::MidiInputCallback& callback)
+{
+    if (hidePorts || refuseInput)
+        return nullptr;
+
+    const juce::ScopedLock sl (link->lock);
+
+    if (link->mode == Mode::gone || identifier != identifierOfEpoch (link->epoch))
+        return nullptr;
+
+    return std::make_unique<InputPort> (link, callback, link->currentTag());
+}
+
 std::unique_ptr<MidiOutputPort> VirtualSurface::openOutput (int index)
 {
     if (hidePorts || refuseOutput || index != 0)
@@ -640,10 +729,14 @@ void VirtualSurface::receive (const juce::MidiMessage& message, PortTag& port, s
         return;
     }
 
+    const bool wasWhole = link->upgrade.isFirmwareWhole();
     const auto outcome = link->upgrade.receive (message);
 
     for (const auto& note : outcome.notes)
         addNote (note);
+
+    if (link->upgrade.isFirmwareWhole() != wasWhole)
+        keepState();
 
     if (outcome.answer.has_value())
     {
@@ -660,6 +753,8 @@ void VirtualSurface::receive (const juce::MidiMessage& message, PortTag& port, s
 
     if (outcome.next == VirtualSurfaceUpgrade::Outcome::Next::normalMode)
         enterMode (Mode::normal);
+    else if (outcome.next == VirtualSurfaceUpgrade::Outcome::Next::upgradeModeAgain)
+        enterMode (Mode::upgrade);
     else if (outcome.next == VirtualSurfaceUpgrade::Outcome::Next::vanish)
         enterMode (Mode::gone);
 }
@@ -694,6 +789,7 @@ void VirtualSurface::enterMode (Mode newMode)
             break;
 
         case Mode::normal:
+            link->mapping.restart();
             addNote ("normal mode: the ports \"" + getPortName() + "\" are back");
             break;
 

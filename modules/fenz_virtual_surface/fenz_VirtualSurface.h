@@ -21,7 +21,9 @@ namespace fenz
 // On the upgrade-mode request addressed to its family it leaves normal mode as the device does:
 // its ports give way to one output and one input named "Fenz firmware upgrade", on which it
 // takes a firmware image packet by packet and answers each packet it accepts; the reset packet
-// brings its normal ports back. A port opened in one mode is dead in every later one.
+// restarts it. Like the device, it restarts in normal mode only with its firmware whole: once
+// erased and not written whole (VirtualSurfaceUpgrade::isFirmwareWhole), a reset or a power
+// cycle brings back only its upgrade ports. A port opened in one mode is dead in every later one.
 //
 // Constructing one does not make its ports visible; install() does, and the destructor takes
 // them away again. All operations may be called from any thread. Messages for the host reach
@@ -61,7 +63,8 @@ public:
 
     // When KESTAL_VIRTUAL_SURFACE is "tamrel" or "ostrel", creates a surface of that model,
     // installs it and returns it; when KESTAL_VIRTUAL_SURFACE_LOG names a file as well, the
-    // surface appends its record to that file, and KESTAL_VIRTUAL_SURFACE_FAULTS sets its
+    // surface appends its record to that file, KESTAL_VIRTUAL_SURFACE_STATE names the file it
+    // keeps its firmware's state in (setStateFile), and KESTAL_VIRTUAL_SURFACE_FAULTS sets its
     // misbehaviour as setFaultsFromText reads it. Null when no surface is asked for.
     static std::unique_ptr<VirtualSurface> installFromEnvironment();
 
@@ -78,6 +81,19 @@ public:
 
     // From now on every record line is appended to this file as well; an empty File stops it.
     void setLogFile (const juce::File& file);
+
+    // Keeps whether the firmware is whole in this file, as the device keeps its firmware while
+    // it is off, so that a surface made later (the editor started again) comes up as this one
+    // left off. Reads the file first: when it says the firmware is not whole, the surface
+    // restarts at once and shows only its upgrade ports. A missing or unreadable file counts as
+    // whole firmware. An empty File stops the keeping.
+    void setStateFile (const juce::File& file);
+
+    // Off and on again, as after the power or the cable was cut: every port of the mode it was
+    // in dies, even when it had vanished, and it comes back in normal mode when its firmware is
+    // whole, else in upgrade mode.
+    void restart();
+    bool isFirmwareWhole() const;
 
     //==============================================================================
     // Misbehaviour, for tests of the host's error paths.
@@ -132,6 +148,8 @@ public:
     juce::StringArray getInputNames() override;
     juce::Array<MidiOutputInfo> getOutputs() override;
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override;
+    juce::Array<MidiInputInfo> getInputs() override;
+    std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier, juce::MidiInputCallback& callback) override;
     std::unique_ptr<MidiOutputPort> openOutput (int index) override;
     std::unique_ptr<MidiInputPort> openInput (int index, juce::MidiInputCallback& callback) override;
 
@@ -157,6 +175,8 @@ private:
     void receive (const juce::MidiMessage& message, PortTag& port, std::vector<Answer>& answers);   // link's lock held
     void receiveRequest (const VirtualSurfaceUpgrade::Request& request);                           // link's lock held
     void enterMode (Mode newMode);                      // link's lock held
+    void restartAsFirmwareAllows (const juce::String& why);   // link's lock held
+    void keepState();                                   // link's lock held
     void addEntry (Entry entry);                        // link's lock held
     void addNote (const juce::String& text);            // link's lock held
     juce::int64 microsecondsNow() const;

@@ -162,7 +162,14 @@ void VirtualSurfaceUpgrade::takePacket (Outcome& outcome)
     for (size_t i = 0; i + 1 < packet.size(); ++i)
         sum = (juce::uint8) (sum + packet[i]);
 
-    const auto refuse = [&] (const juce::String& why) { outcome.notes.add (name + " packet refused: " + why); };
+    const auto refuse = [&] (const juce::String& why)
+    {
+        // The host gets no answer for a refused block and gives up its write there.
+        if (command == dataCommand && erased)
+            writeBroken = true;
+
+        outcome.notes.add (name + " packet refused: " + why);
+    };
 
     if (sum != packet.back())
         return refuse ("checksum " + hex (packet.back()) + ", but its bytes sum to " + hex (sum));
@@ -188,6 +195,8 @@ void VirtualSurfaceUpgrade::takePacket (Outcome& outcome)
             erased = true;
             nextBlock = 0;
             image.clear();
+            firmwareWhole = false;
+            writeBroken = false;
             return answer (0x00, UpgradeFaults::Stage::erase, faults.silentAtErase, "firmware area erased", outcome);
 
         case dataCommand:
@@ -211,6 +220,10 @@ void VirtualSurfaceUpgrade::takePacket (Outcome& outcome)
             image.insert (image.end(), data, data + blockSize);
             ++nextBlock;
 
+            // So it does where a fault switch withholds or changes the block's answer.
+            if (faults.silentAtBlock == block || faults.wrongCodeAt == UpgradeFaults::Stage::data)
+                writeBroken = true;
+
             answer (0x01, UpgradeFaults::Stage::data, faults.silentAtBlock == block,
                     "block " + juce::String (block) + " written", outcome);
 
@@ -227,12 +240,18 @@ void VirtualSurfaceUpgrade::takePacket (Outcome& outcome)
             if (argument != 0x00)
                 return refuse ("argument " + hex (argument) + ", not 00");
 
+            // A reset ends the write that followed an erase; one without an erase before it
+            // leaves the firmware as it was.
+            if (erased)
+                firmwareWhole = nextBlock > 0 && ! writeBroken;
+
             connected = erased = false;
-            answer (0x02, UpgradeFaults::Stage::reset, faults.silentAtReset,
-                    "reset: image of " + juce::String ((int) image.size()) + " bytes, CRC-32 "
-                        + juce::String::toHexString ((juce::int64) checksumOf (image)).paddedLeft ('0', 8).toUpperCase(),
-                    outcome);
-            outcome.next = Outcome::Next::normalMode;
+            answer (0x02, UpgradeFaults::Stage::reset, faults.silentAtReset, "reset: " + describeImage(), outcome);
+
+            if (! firmwareWhole)
+                outcome.notes.add ("the firmware was not written whole: restarting in upgrade mode");
+
+            outcome.next = firmwareWhole ? Outcome::Next::normalMode : Outcome::Next::upgradeModeAgain;
             return;
 
         default:
@@ -259,6 +278,34 @@ void VirtualSurfaceUpgrade::answer (juce::uint8 code, UpgradeFaults::Stage stage
 
     outcome.notes.add (what + "; answered " + hex (code));
     outcome.answer = code;
+}
+
+std::vector<juce::uint8> VirtualSurfaceUpgrade::getImageWithoutPadding() const
+{
+    // Every block holds at least one byte of the image: only the rest of the last one can be
+    // padding.
+    auto own = image;
+    const auto shortest = own.size() > (size_t) blockSize - 1 ? own.size() - (size_t) (blockSize - 1) : (size_t) 0;
+
+    while (own.size() > shortest && own.back() == 0)
+        own.pop_back();
+
+    return own;
+}
+
+juce::String VirtualSurfaceUpgrade::describeImage() const
+{
+    const auto crcText = [] (const std::vector<juce::uint8>& bytes)
+    {
+        return juce::String::toHexString ((juce::int64) checksumOf (bytes)).paddedLeft ('0', 8).toUpperCase();
+    };
+
+    const auto own = getImageWithoutPadding();
+
+    return "image of " + juce::String ((int) own.size()) + " bytes, CRC-32 " + crcText (own)
+         + " without the zeros that end its last block (the file's own size and CRC, unless the file"
+           " itself ends in zeros); as written, padded to " + juce::String ((int) image.size())
+         + " bytes, CRC-32 " + crcText (image);
 }
 
 juce::uint32 VirtualSurfaceUpgrade::checksumOf (const std::vector<juce::uint8>& bytes) noexcept

@@ -57,7 +57,9 @@ public:
     // What one received message came to.
     struct Outcome
     {
-        enum class Next { stay, normalMode, vanish };
+        // After a reset the device restarts: in normal mode when its firmware is whole, else
+        // in upgrade mode again, on ports of a new epoch.
+        enum class Next { stay, normalMode, upgradeModeAgain, vanish };
 
         juce::StringArray notes;                  // without the leading "# "
         std::optional<juce::uint8> answer;        // the code to send back as 9F code 00
@@ -78,8 +80,22 @@ public:
     // followed the image in its packet).
     const std::vector<juce::uint8>& getImage() const noexcept  { return image; }
 
-    // The CRC-32 (as zip and PNG use it) the reset note gives for the image.
+    // The image as it was sent, less the zeros after it that fill its last block, as the
+    // upgrader pads it: the file's own bytes, unless the file itself ends in zeros.
+    std::vector<juce::uint8> getImageWithoutPadding() const;
+
+    // The CRC-32 (as zip and PNG use it) the reset note gives for the image, with the padding
+    // and without it.
     static juce::uint32 checksumOf (const std::vector<juce::uint8>& bytes) noexcept;
+
+    // Whether the firmware area holds a whole image, as the device's own start-up checks it:
+    // true until an erase, and again once a reset ends the write that followed it, with at
+    // least one block taken and every data packet since the erase taken and answered with its
+    // own code. A packet refused, or an answer withheld or changed by a fault switch, leaves
+    // the host giving up there, so the write counts as not finished even if more follows. A
+    // device whose firmware is not whole restarts only in its upgrade mode.
+    bool isFirmwareWhole() const noexcept       { return firmwareWhole; }
+    void setFirmwareWhole (bool whole) noexcept { firmwareWhole = whole; }
 
 private:
     static constexpr int commandPacketSize = 17;
@@ -94,11 +110,14 @@ private:
     bool connected = false, erased = false;
     int nextBlock = 0;
     std::vector<juce::uint8> image;
+    bool firmwareWhole = true;
+    bool writeBroken = false;   // since the last erase
 
     void receiveByte (juce::uint8 byte, Outcome& outcome);
     void takePacket (Outcome& outcome);
     void answer (juce::uint8 code, UpgradeFaults::Stage stage, bool silent, const juce::String& what, Outcome& outcome);
     void dropPartialPacket (Outcome& outcome);
+    juce::String describeImage() const;
 };
 
 } // namespace fenz

@@ -261,6 +261,50 @@ TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
     EXPECT_EQ (identifiedRoute (outputs[4].identifier), (Route { "second", 1 }));
 }
 
+// Inputs are identified as outputs are, and the name look-up gives the first port of exactly
+// that name, whichever provider holds it.
+TEST_F (MidiPortsTest, AnInputIdentifierOpensItsOwnInputOrNone)
+{
+    first.inputs = { "Same", "First In" };
+    second.inputs = { "Same" };
+
+    const auto inputs = MidiPorts::getInputs();
+    ASSERT_EQ (inputs.size(), 4);
+
+    juce::StringArray names;
+
+    for (const auto& i : inputs)
+        names.add (i.name);
+
+    EXPECT_EQ (names, MidiPorts::getInputNames());
+
+    const auto identifiedRoute = [this] (const juce::String& identifier) -> std::optional<Route>
+    {
+        auto port = MidiPorts::openInputWithIdentifier (identifier, callback);
+
+        if (port == nullptr)
+            return std::nullopt;
+
+        auto& fake = dynamic_cast<FakeMidiPorts::Input&> (*port);
+        EXPECT_EQ (&fake.callback, &callback);
+        return Route { nameOf (fake.owner), fake.index };
+    };
+
+    EXPECT_EQ (MidiPorts::findInputIdentifier ("Same"), inputs[1].identifier);
+    EXPECT_EQ (MidiPorts::findInputIdentifier ("same"), juce::String());
+    EXPECT_EQ (MidiPorts::findOutputIdentifier ("Second Out B"), MidiPorts::getOutputs()[4].identifier);
+    EXPECT_EQ (MidiPorts::findOutputIdentifier ("Nowhere"), juce::String());
+
+    EXPECT_EQ (identifiedRoute (inputs[0].identifier), (Route { "system", 0 }));
+    EXPECT_EQ (identifiedRoute (inputs[2].identifier), (Route { "first", 1 }));
+    EXPECT_EQ (identifiedRoute ("no such port"), std::nullopt);
+
+    MidiPorts::removeProvider (&first);
+    EXPECT_EQ (identifiedRoute (inputs[1].identifier), std::nullopt);
+    EXPECT_EQ (identifiedRoute (inputs[3].identifier), (Route { "second", 0 }));
+    EXPECT_EQ (MidiPorts::findInputIdentifier ("Same"), inputs[3].identifier);
+}
+
 #if JUCE_LINUX
 // Without a sequencer libasound would complain on stderr every time the ports are listed.
 TEST (SystemMidiPorts, ListingAndOpeningWriteNothingToStandardError)

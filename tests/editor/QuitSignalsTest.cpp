@@ -3,6 +3,7 @@
 #include "QuitSignals.h"
 
 #include <csignal>
+#include <optional>
 
 namespace
 {
@@ -57,4 +58,40 @@ TEST (QuitSignals, GivesTheSignalsBack)
 
     EXPECT_EQ (handlerOf (SIGINT), intBefore);
     EXPECT_EQ (handlerOf (SIGTERM), termBefore);
+}
+
+// Of two objects the later one has the signals while both live, the earlier one again once the
+// later has gone, and the handlers from before both are back once both have gone, whichever
+// goes first.
+TEST (QuitSignals, TwoObjectsGiveTheSignalsBackInEitherOrder)
+{
+    const auto intBefore = handlerOf (SIGINT);
+    const auto termBefore = handlerOf (SIGTERM);
+
+    for (const bool laterGoesFirst : { true, false })
+    {
+        SCOPED_TRACE (laterGoesFirst ? "the later one goes first" : "the earlier one goes first");
+        int earlierRequests = 0, laterRequests = 0;
+        std::optional<QuitSignals> earlier, later;
+        earlier.emplace ([&] { ++earlierRequests; });
+        later.emplace ([&] { ++laterRequests; });
+
+        std::raise (SIGTERM);
+        EXPECT_TRUE (testsupport::pumpUntil ([&] { return laterRequests == 1; })) << "the later one has the signals";
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (150);
+        EXPECT_EQ (earlierRequests, 0) << "one signal, one request";
+
+        auto& stays = laterGoesFirst ? earlier : later;
+        auto& staysRequests = laterGoesFirst ? earlierRequests : laterRequests;
+        (laterGoesFirst ? later : earlier).reset();
+
+        EXPECT_NE (handlerOf (SIGINT), intBefore) << "the one still there lost the signals";
+        std::raise (SIGINT);
+        EXPECT_TRUE (testsupport::pumpUntil ([&] { return staysRequests == (laterGoesFirst ? 1 : 2); }))
+            << "the one still there hears the signal";
+
+        stays.reset();
+        EXPECT_EQ (handlerOf (SIGINT), intBefore);
+        EXPECT_EQ (handlerOf (SIGTERM), termBefore);
+    }
 }

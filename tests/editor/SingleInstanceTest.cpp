@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "SingleInstance.h"
+#include <functional>
 #include "GuiTestSupport.h"
 #include "ScopedEnvironment.h"
 
@@ -41,9 +42,9 @@ namespace
         EXPECT_FALSE (elsewhere.isAnotherInstanceRunning());
 
         ASSERT_TRUE (first.listen ([] (const juce::String&) {}));
-        EXPECT_EQ (modeOf (SingleInstance::lockFileIn (one.file)), 0600);
-        EXPECT_EQ (modeOf (juce::File (SingleInstance::pipePathIn (one.file).getFullPathName() + "_in")), 0600);
-        EXPECT_EQ (modeOf (juce::File (SingleInstance::pipePathIn (one.file).getFullPathName() + "_out")), 0600);
+        EXPECT_EQ (modeOf (SingleInstance::lockFileIn (one.file, appName)), 0600);
+        EXPECT_EQ (modeOf (juce::File (SingleInstance::pipePathIn (one.file, appName).getFullPathName() + "_in")), 0600);
+        EXPECT_EQ (modeOf (juce::File (SingleInstance::pipePathIn (one.file, appName).getFullPathName() + "_out")), 0600);
     }
 
     TEST (SingleInstance, TheUserFolderIsTheRuntimeFolderElseOneNamedWithTheUserIdForTheUserAlone)
@@ -92,15 +93,99 @@ namespace
 
         SingleInstance alone (appName, juce::File());
         EXPECT_FALSE (alone.isAnotherInstanceRunning());
+        EXPECT_TRUE (alone.getLockProblem().isNotEmpty()) << "without a folder it cannot tell";
         EXPECT_FALSE (alone.listen ([] (const juce::String&) {}));
         ownFolder.deleteFile();
+    }
+
+    // The folder named with the user id is anyone's to make first. One that is not the user's
+    // alone is never used, and then an instance cannot tell whether another runs: it says so,
+    // and says why, rather than count as the only one. Another user's folder can only be made
+    // by root; run as another user, that case is left out.
+    TEST (SingleInstance, WithoutAFolderOfTheUsersAloneTheInstanceCannotTellAndSaysWhy)
+    {
+        testsupport::ScopedEnvironment tempVariable ("TMPDIR"), runtimeVariable ("XDG_RUNTIME_DIR");
+        runtimeVariable.set (nullptr);
+
+        struct Case { const char* what; const char* reason; std::function<bool (const juce::File& place, const juce::File& elsewhere)> make; };
+        const Case cases[] = {
+            { "a link to a folder of the user's", "is a link",
+              [] (const juce::File& place, const juce::File& elsewhere) { return elsewhere.createSymbolicLink (place, true); } },
+            { "a link to nowhere", "is a link",
+              [] (const juce::File& place, const juce::File& elsewhere) { return elsewhere.getChildFile ("gone").createSymbolicLink (place, true); } },
+            { "a file", "is not a folder",
+              [] (const juce::File& place, const juce::File&) { return place.replaceWithText ("x"); } },
+            { "another user's folder, open to all", "belongs to another user",
+              [] (const juce::File& place, const juce::File&)
+              {
+                  return place.createDirectory().wasOk() && chmod (place.getFullPathName().toRawUTF8(), 0777) == 0
+                          && chown (place.getFullPathName().toRawUTF8(), 65534, 65534) == 0;
+              } },
+            { "another user's folder, private", "belongs to another user",
+              [] (const juce::File& place, const juce::File&)
+              {
+                  return place.createDirectory().wasOk() && chmod (place.getFullPathName().toRawUTF8(), 0700) == 0
+                          && chown (place.getFullPathName().toRawUTF8(), 65534, 65534) == 0;
+              } },
+        };
+
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (c.what);
+            const bool needsRoot = juce::String (c.reason) == "belongs to another user";
+
+            if (needsRoot && getuid() != 0)
+                continue;
+
+            PrivateFolder temp, elsewhere;
+            tempVariable.set (temp.file.getFullPathName().toRawUTF8());
+            const auto place = temp.file.getChildFile ("kestal-" + juce::String ((juce::int64) getuid()));
+            ASSERT_TRUE (c.make (place, elsewhere.file));
+            const auto modeBefore = modeOf (place);
+
+            juce::String why;
+            EXPECT_EQ (SingleInstance::findUserFolder (why), juce::File());
+            EXPECT_EQ (why, place.getFullPathName() + ", the folder for its lock, " + c.reason);
+
+            SingleInstance instance (appName);
+            EXPECT_EQ (instance.getLockProblem(), why);
+            EXPECT_FALSE (instance.isAnotherInstanceRunning());
+            EXPECT_FALSE (instance.listen ([] (const juce::String&) {}));
+            EXPECT_FALSE (instance.tellRunningInstance ("x"));
+
+            // Nothing was made in or through it, and it stays as it was.
+            EXPECT_FALSE (elsewhere.file.getChildFile (SingleInstance::fileNameFor (appName) + ".lock").exists());
+
+            EXPECT_EQ (modeOf (place), modeBefore);
+
+            if (place.isDirectory() && ! place.isSymbolicLink())
+                EXPECT_FALSE (SingleInstance::lockFileIn (place, appName).exists());
+
+            place.deleteRecursively();
+            place.deleteFile();
+        }
+    }
+
+    // A lock that cannot be opened in the user's own folder is a problem too, not a licence.
+    TEST (SingleInstance, ALockThatCannotBeMadeIsAProblem)
+    {
+        PrivateFolder folder, elsewhere;
+        ASSERT_TRUE (elsewhere.file.getChildFile ("target").createSymbolicLink (SingleInstance::lockFileIn (folder.file, appName), true));
+
+        SingleInstance instance (appName, folder.file);
+        EXPECT_FALSE (instance.isAnotherInstanceRunning());
+        EXPECT_TRUE (instance.getLockProblem().startsWith ("its lock " + SingleInstance::lockFileIn (folder.file, appName).getFullPathName()
+                                                           + " cannot be opened"))
+            << instance.getLockProblem();
+        EXPECT_FALSE (instance.listen ([] (const juce::String&) {}));
+        EXPECT_FALSE (elsewhere.file.getChildFile ("target").exists()) << "the lock is never made through a link";
     }
 
     //==============================================================================
     // Writes bytes straight into the running instance's pipe, as any program of the user could.
     void writeIntoPipe (const juce::File& folder, const void* bytes, size_t size)
     {
-        const auto fd = open ((SingleInstance::pipePathIn (folder).getFullPathName() + "_in").toRawUTF8(), O_WRONLY | O_NONBLOCK);
+        const auto fd = open ((SingleInstance::pipePathIn (folder, appName).getFullPathName() + "_in").toRawUTF8(), O_WRONLY | O_NONBLOCK);
         ASSERT_GE (fd, 0);
         EXPECT_EQ (write (fd, bytes, size), (ssize_t) size);
         close (fd);
@@ -117,7 +202,7 @@ namespace
     {
         for (int i = 0; i < 500; ++i)
         {
-            const auto fd = open ((SingleInstance::pipePathIn (folder).getFullPathName() + "_in").toRawUTF8(), O_WRONLY | O_NONBLOCK);
+            const auto fd = open ((SingleInstance::pipePathIn (folder, appName).getFullPathName() + "_in").toRawUTF8(), O_WRONLY | O_NONBLOCK);
             int unread = -1;
 
             if (fd >= 0)
@@ -197,5 +282,43 @@ namespace
         testsupport::pump (200);
         EXPECT_TRUE (received.isEmpty());
         EXPECT_FALSE (SingleInstance (appName, folder.file).isAnotherInstanceRunning());
+    }
+
+    // The lock and the pipe are the named application's: another name in the same folder has
+    // its own, however little the two names differ, and a hand-over reaches only its own.
+    TEST (SingleInstance, TheLockAndThePipeAreTheApplicationsOwn)
+    {
+        EXPECT_EQ (SingleInstance::fileNameFor ("Tamrel/Ostrel Pelto"), "Tamrel_2FOstrel_20Pelto");
+        EXPECT_EQ (SingleInstance::fileNameFor ("Pelto 2"), "Pelto_202");
+        EXPECT_EQ (SingleInstance::fileNameFor (juce::String (juce::CharPointer_UTF8 ("P\xc3\xa9lto"))), "P_C3_A9lto");
+        EXPECT_EQ (SingleInstance::fileNameFor ("../x"), "_2E_2E_2Fx");
+
+        const juce::StringArray names { "Tamrel/Ostrel Pelto", "TamrelOstrel Pelto", "Tamrel_2FOstrel_20Pelto", "Another Program" };
+        juce::StringArray fileNames;
+
+        for (const auto& name : names)
+            fileNames.addIfNotAlreadyThere (SingleInstance::fileNameFor (name));
+
+        EXPECT_EQ (fileNames.size(), names.size()) << "two names share a lock";
+
+        PrivateFolder folder;
+        SingleInstance first (names[0], folder.file), other (names[3], folder.file);
+        EXPECT_FALSE (first.isAnotherInstanceRunning());
+        EXPECT_FALSE (other.isAnotherInstanceRunning()) << "another application's instance is no instance of this one";
+        EXPECT_TRUE (first.getLockProblem().isEmpty());
+        EXPECT_TRUE (SingleInstance::lockFileIn (folder.file, names[0]).existsAsFile());
+        EXPECT_TRUE (SingleInstance::lockFileIn (folder.file, names[3]).existsAsFile());
+
+        juce::StringArray toFirst, toOther;
+        ASSERT_TRUE (first.listen ([&] (const juce::String& commandLine) { toFirst.add (commandLine); }));
+        ASSERT_TRUE (other.listen ([&] (const juce::String& commandLine) { toOther.add (commandLine); }));
+
+        SingleInstance secondOfOther (names[3], folder.file);
+        ASSERT_TRUE (secondOfOther.isAnotherInstanceRunning());
+        ASSERT_TRUE (secondOfOther.tellRunningInstance ("--other"));
+        waitForHandOvers (toOther, 1);
+        testsupport::pump (200);
+        EXPECT_EQ (toOther, juce::StringArray ("--other"));
+        EXPECT_TRUE (toFirst.isEmpty());
     }
 }

@@ -247,6 +247,59 @@ TEST_F (UpgradeSteps, EraseWithoutTheOutputDoesNothing)
     }
 }
 
+// A port that arrives or leaves in front of the chosen device between the look-up of its name
+// and the open moves the upgrade-mode request onto no other device; when the device itself
+// has gone, nothing is sent.
+TEST_F (UpgradeSteps, EraseReachesTheDeviceItLookedUpWhateverComesOrGoesBeforeIt)
+{
+    struct Case { const char* what; int removeAt; bool arrives; bool reachesIt; };
+    const Case cases[] = {
+        { "a port arrives before it",  -1, true,  true },
+        { "a port before it leaves",    0, false, true },
+        { "it leaves itself",           1, false, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        makePanel();
+        ports.calls.clear();
+        ports.openedOutputs.clear();
+        ports.outputs = { "Some Synth", "Varn Tamrel Virtual", "Another Synth" };
+        ports.numberOutputs();
+        connectTo ("Varn Tamrel Virtual");
+
+        int listings = 0;
+        ports.onListOutputs = [&]
+        {
+            if (++listings != 2)
+                return;
+
+            if (c.arrives)
+            {
+                ports.outputs.insert (0, "Newcomer");
+                ports.identifiers.insert (0, "newcomer");
+            }
+            else
+            {
+                ports.outputs.remove (c.removeAt);
+                ports.identifiers.remove (c.removeAt);
+            }
+        };
+
+        press (panel->eraseStepButton);
+        ports.onListOutputs = nullptr;
+
+        EXPECT_GE (listings, 2) << "the list was not looked at again before the open";
+        EXPECT_EQ (ports.openedOutputs.joinIntoString (","), c.reachesIt ? "Varn Tamrel Virtual" : "");
+        EXPECT_EQ (ports.sentTo ("Varn Tamrel Virtual").size(), c.reachesIt ? 2u : 0u);
+        EXPECT_EQ (ports.sent().size(), c.reachesIt ? 2u : 0u) << "the request reached another port";
+        EXPECT_EQ (panel->step, c.reachesIt ? 1 : 0);
+        TearDown();
+        ports.identifiers.clear();
+    }
+}
+
 //==============================================================================
 // Activate opens both ports of the upgrade name, starts the input and leaves Connect off.
 TEST_F (UpgradeSteps, ActivateOpensTheUpgradePair)
@@ -394,6 +447,69 @@ TEST_F (UpgradeSteps, ActivateWithAPairThatDoesNotOpen)
         EXPECT_EQ (ports.liveInputs + ports.liveOutputs, 0);
         TearDown();
         ports.calls.clear();
+    }
+}
+
+// Activate opens each half of the upgrade pair by what it was listed as: a port arriving or
+// leaving in front of it between the look-up and the open leaves the pair on the upgrade
+// ports, and a half that has gone opens nothing else in its place.
+TEST_F (UpgradeSteps, ActivateOpensThePairItLookedUpWhateverComesOrGoesBeforeIt)
+{
+    struct Case { const char* what; bool arrives; int removeAt; bool opens; };
+    const Case cases[] = {
+        { "a port arrives before it",  true,  -1, true },
+        { "a port before it leaves",   false,  0, true },
+        { "it leaves itself",          false,  1, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        makePanel();
+        ports.openedInputs.clear();
+        ports.openedOutputs.clear();
+        ports.inputs = { "Varn Tamrel Virtual" };
+        connectTo ("Varn Tamrel Virtual");
+        ports.inputs = { "Some Synth", upgradePort, "Varn Tamrel Virtual" };
+        ports.outputs = { "Some Synth", upgradePort };
+        ports.numberInputs();
+        ports.numberOutputs();
+
+        // Once the port is chosen, each list changes the second time it is looked at.
+        const auto changeAtSecondListing = [&] (int& listings, juce::StringArray& names, juce::StringArray& identifiers)
+        {
+            if (panel->upgradeDeviceName != upgradePort || ++listings != 2)
+                return;
+
+            if (c.arrives)
+            {
+                names.insert (0, "Newcomer");
+                identifiers.insert (0, "newcomer");
+            }
+            else
+            {
+                names.remove (c.removeAt);
+                identifiers.remove (c.removeAt);
+            }
+        };
+
+        int inputListings = 0, outputListings = 0;
+        ports.onListInputs = [&] { changeAtSecondListing (inputListings, ports.inputs, ports.inputIdentifiers); };
+        ports.onListOutputs = [&] { changeAtSecondListing (outputListings, ports.outputs, ports.identifiers); };
+
+        activate();
+        ports.onListInputs = nullptr;
+        ports.onListOutputs = nullptr;
+
+        EXPECT_GE (inputListings, 2) << "the inputs were not looked at again before the open";
+        EXPECT_GE (outputListings, 2) << "the outputs were not looked at again before the open";
+        const auto expected = c.opens ? upgradePort : juce::String();
+        EXPECT_EQ (ports.openedInputs.joinIntoString (","), expected);
+        EXPECT_EQ (ports.openedOutputs.joinIntoString (","), expected);
+        EXPECT_EQ (panel->step, c.opens ? 2 : 1);
+        TearDown();
+        ports.identifiers.clear();
+        ports.inputIdentifiers.clear();
     }
 }
 

@@ -541,6 +541,91 @@ namespace
     }
 
     //==============================================================================
+    // The output list may change between the look-up of the name and the open: a device
+    // arrives or leaves in front of the chosen one, or the chosen one leaves. The transfer
+    // reaches the device it looked up or none, never the port that took its place in the list.
+    TEST_F (Transfer, APortComingOrGoingBeforeTheOpenMovesNothingOntoAnotherDevice)
+    {
+        enum class Change { arrivesBefore, leavesBefore, itselfLeaves };
+
+        struct Case { const char* what; Change change; bool behindOnTheSurface; };
+        const Case cases[] = {
+            { "a port arrives before it",           Change::arrivesBefore, false },
+            { "a port before it leaves",            Change::leavesBefore,  false },
+            { "it leaves itself",                   Change::itselfLeaves,  false },
+            { "a system port arrives before the surface's", Change::arrivesBefore, true },
+            { "a system port before the surface's leaves",  Change::leavesBefore,  true },
+        };
+
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE (c.what);
+            fenz::VirtualSurface surface (Model::tamrel);
+            surface.install();
+
+            const juce::String wanted = c.behindOnTheSurface ? surface.getPortName() : juce::String ("Wanted");
+            system.calls.clear();
+            system.outputs = c.behindOnTheSurface ? juce::StringArray { "Other" } : juce::StringArray { "Other", wanted, "After" };
+            system.numberOutputs();
+            state().deviceName = wanted;
+
+            // The list changes once it has been looked at.
+            int listings = 0;
+            bool changed = false;
+            system.onListOutputs = [&]
+            {
+                if (++listings != 2)
+                    return;
+
+                changed = true;
+
+                switch (c.change)
+                {
+                    case Change::arrivesBefore:
+                        system.outputs.insert (0, "Newcomer");
+                        system.identifiers.insert (0, "newcomer");
+                        break;
+                    case Change::leavesBefore:
+                        system.outputs.remove (0);
+                        system.identifiers.remove (0);
+                        break;
+                    case Change::itselfLeaves:
+                        system.outputs.remove (1);
+                        system.identifiers.remove (1);
+                        break;
+                }
+            };
+
+            const auto result = kestal->sendCurrentMapping();
+            system.onListOutputs = nullptr;
+            // A port behind the system's is opened through its own provider alone.
+            EXPECT_TRUE (changed || c.behindOnTheSurface) << "the transfer opened without looking at the list again";
+
+            if (c.change == Change::itselfLeaves)
+            {
+                EXPECT_EQ (result.getErrorMessage(), "Wanted: could not open device");
+                EXPECT_TRUE (system.calls.empty());
+            }
+            else if (c.behindOnTheSurface)
+            {
+                EXPECT_TRUE (result.wasOk()) << result.getErrorMessage();
+                EXPECT_TRUE (system.calls.empty()) << "the transfer went to a system port";
+                EXPECT_EQ (surface.getNumTransfersTaken(), 1);
+            }
+            else
+            {
+                EXPECT_TRUE (result.wasOk()) << result.getErrorMessage();
+                EXPECT_EQ (system.openedOutputs.joinIntoString (","), "Wanted");
+                ASSERT_FALSE (system.calls.empty());
+                EXPECT_EQ (system.sentTo (wanted).size(), system.allSent().size());
+            }
+
+            system.openedOutputs.clear();
+            system.identifiers.clear();
+        }
+    }
+
+    //==============================================================================
     TEST_F (Transfer, ControlsGoInIdOrderWhateverTheirOrderInTheMap)
     {
         fenz::VirtualSurface surface (Model::tamrel);

@@ -13,8 +13,9 @@ namespace testsupport
 // MIDI ports that a test names itself, in place of the machine's devices or beside them: the
 // output and input names it lists, any of which may be listed and yet refuse to open. It
 // records what reaches its outputs and when they open and close, counts the listings and the
-// opens asked of it, and answers on its started inputs as a device would. Its outputs may have
-// identifiers of their own and leave the list once used, as a device does that restarts. It
+// opens asked of it, and answers on its started inputs as a device would. Its ports may have
+// identifiers of their own, its outputs may leave the list once used, as a device does that
+// restarts, and a test may change either list whenever it is looked at. It
 // installs itself as it is made and removes itself when it goes. The port layer asks it under
 // its lock; the test reads its records, and uses its ports, from one thread.
 class FakeMidiPorts : public fenz::MidiPortProvider
@@ -64,8 +65,9 @@ public:
     juce::StringArray outputs, inputs;
     juce::StringArray refusedOutputs, refusedInputs;   // listed, but never open
 
-    // Empty: the identifiers every provider has (see numberOutputs for ones of their own).
-    juce::StringArray identifiers;
+    // Empty: the identifiers every provider has (see numberOutputs and numberInputs for ones
+    // of their own).
+    juce::StringArray identifiers, inputIdentifiers;
 
     // Outputs of these names leave the list once they are closed after something was sent to
     // them; only outputs with identifiers of their own can, which tell which one it was.
@@ -80,8 +82,9 @@ public:
     int numOutputCloses = 0;
     int liveOutputs = 0, liveInputs = 0;             // ports open right now
 
-    // Called each time the inputs are listed, before the list is given.
-    std::function<void()> onListInputs;
+    // Called each time the outputs (inputs) are listed, by name or with identifiers, before
+    // the list is given: a device may come or go there.
+    std::function<void()> onListOutputs, onListInputs;
 
     // Gives every output listed now an identifier of its own, "port-" and its place in this
     // list, which stays its own when ports before it leave.
@@ -91,6 +94,15 @@ public:
 
         for (int i = 0; i < outputs.size(); ++i)
             identifiers.add ("port-" + juce::String (i));
+    }
+
+    // The same for the inputs: "in-" and the input's place in this list.
+    void numberInputs()
+    {
+        inputIdentifiers.clear();
+
+        for (int i = 0; i < inputs.size(); ++i)
+            inputIdentifiers.add ("in-" + juce::String (i));
     }
 
     // Every message sent, in order.
@@ -222,6 +234,10 @@ public:
     juce::StringArray getOutputNames() override
     {
         ++numOutputListings;
+
+        if (onListOutputs != nullptr)
+            onListOutputs();
+
         return outputs;
     }
 
@@ -238,11 +254,31 @@ public:
         if (identifiers.isEmpty())
             return fenz::MidiPortProvider::getOutputs();
 
+        if (onListOutputs != nullptr)
+            onListOutputs();
+
         EXPECT_EQ (identifiers.size(), outputs.size()) << "the outputs changed after they were numbered";
         juce::Array<fenz::MidiOutputInfo> listed;
 
         for (int i = 0; i < outputs.size(); ++i)
             listed.add ({ outputs[i], identifiers[i] });
+
+        return listed;
+    }
+
+    juce::Array<fenz::MidiInputInfo> getInputs() override
+    {
+        if (inputIdentifiers.isEmpty())
+            return fenz::MidiPortProvider::getInputs();
+
+        if (onListInputs != nullptr)
+            onListInputs();
+
+        EXPECT_EQ (inputIdentifiers.size(), inputs.size()) << "the inputs changed after they were numbered";
+        juce::Array<fenz::MidiInputInfo> listed;
+
+        for (int i = 0; i < inputs.size(); ++i)
+            listed.add ({ inputs[i], inputIdentifiers[i] });
 
         return listed;
     }

@@ -5,6 +5,7 @@
 #include "RandomImage.h"
 #include "ScopedEnvironment.h"
 #include "StringLists.h"
+#include "TemporaryFolder.h"
 #include "fenz_VirtualSurface.h"
 
 #include <chrono>
@@ -516,20 +517,45 @@ TEST_F (UpgradeModeTest, FindsAPacketHeadAfterJunkAndAfterExtraLeadBytes)
 //==============================================================================
 TEST_F (UpgradeModeTest, KeepsTheImageAsWrittenAndNamesItsSizeAndChecksumAtTheReset)
 {
-    enterUpgradeMode();
-    const auto image = randomImage (1300, 3);
+    // The upgrader fills the last block with zeros; the note gives the image without them, as
+    // its file has it, and as written. Zeros of the image's own at its end read as padding,
+    // but never more than the last block's share, and other fill bytes are not padding.
+    struct Case { const char* what; size_t size; juce::uint8 fill; size_t ownZeros; size_t expectedOwn; };
+    const Case cases[] = {
+        { "zero padding",                       1300, 0x00, 0,   1300 },
+        { "other fill bytes",                   1300, 0xab, 0,   1536 },
+        { "no padding at all",                  1536, 0x00, 0,   1536 },
+        { "a file ending in zeros",             1300, 0x00, 4,   1296 },
+        { "a last block of one byte, a zero",   1025, 0x00, 1,   1025 },
+    };
 
-    for (const auto& packet : dialogue (image, 0xab))
-        ASSERT_EQ (answersTo (packet).size(), 1u);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SetUp();
+        enterUpgradeMode();
+        auto image = randomImage (c.size, 3);
+        auto& lastOwnByte = image[c.size - c.ownZeros - 1];
+        lastOwnByte = lastOwnByte == 0 ? 1 : lastOwnByte;
+        std::fill (image.end() - (long) c.ownZeros, image.end(), 0);
 
-    // Three blocks, the last one with what followed the image in its packet.
-    auto expected = image;
-    expected.resize (1536, 0xab);
-    EXPECT_EQ (surface->getWrittenImage(), expected);
+        for (const auto& packet : dialogue (image, c.fill))
+            ASSERT_EQ (answersTo (packet).size(), 1u);
 
-    const auto notes = surface->getNotes();
-    EXPECT_TRUE (notes.contains ("# reset: image of 1536 bytes, CRC-32 " + crc32Text (expected) + "; answered 02"))
-        << notes.joinIntoString ("\n");
+        // Whole blocks, the last one with what followed the image in its packet.
+        auto written = image;
+        written.resize (1536, c.fill);
+        EXPECT_EQ (surface->getWrittenImage(), written);
+
+        const Bytes own (written.begin(), written.begin() + (long) c.expectedOwn);
+        const auto note = "# reset: image of " + juce::String ((int) own.size()) + " bytes, CRC-32 " + crc32Text (own)
+                        + " without the zeros that end its last block (the file's own size and CRC, unless the file"
+                          " itself ends in zeros); as written, padded to 1536 bytes, CRC-32 " + crc32Text (written)
+                        + "; answered 02";
+        const auto notes = surface->getNotes();
+        EXPECT_TRUE (notes.contains (note)) << note << "\n" << notes.joinIntoString ("\n");
+        TearDown();
+    }
 }
 
 TEST_F (UpgradeModeTest, TheNextEraseForgetsTheImage)
@@ -645,8 +671,10 @@ INSTANTIATE_TEST_SUITE_P (
                     { answer (0x00), answer (0x01), answer (0x01), answer (0x01), answer (0x02) }, Mode::normal },
         FaultCase { "silent erase", [] (UpgradeFaults& f) { f.silentAtErase = true; },
                     { answer (0x7f), answer (0x01), answer (0x01), answer (0x01), answer (0x02) }, Mode::normal },
+        // The host gives up its write at a block it gets no answer for: the firmware is not
+        // whole, and the reset brings back only the upgrade ports.
         FaultCase { "silent block 1", [] (UpgradeFaults& f) { f.silentAtBlock = 1; },
-                    { answer (0x7f), answer (0x00), answer (0x01), answer (0x01), answer (0x02) }, Mode::normal },
+                    { answer (0x7f), answer (0x00), answer (0x01), answer (0x01), answer (0x02) }, Mode::upgrade },
         FaultCase { "silent reset", [] (UpgradeFaults& f) { f.silentAtReset = true; },
                     { answer (0x7f), answer (0x00), answer (0x01), answer (0x01), answer (0x01) }, Mode::normal },
         FaultCase { "wrong code at connect", [] (UpgradeFaults& f) { f.wrongCodeAt = Stage::connect; },
@@ -654,7 +682,7 @@ INSTANTIATE_TEST_SUITE_P (
         FaultCase { "wrong code 01 at erase", [] (UpgradeFaults& f) { f.wrongCodeAt = Stage::erase; f.wrongCode = 0x01; },
                     { answer (0x7f), answer (0x01), answer (0x01), answer (0x01), answer (0x01), answer (0x02) }, Mode::normal },
         FaultCase { "wrong code at data", [] (UpgradeFaults& f) { f.wrongCodeAt = Stage::data; f.wrongCode = 0x7f; },
-                    { answer (0x7f), answer (0x00), answer (0x7f), answer (0x7f), answer (0x7f), answer (0x02) }, Mode::normal },
+                    { answer (0x7f), answer (0x00), answer (0x7f), answer (0x7f), answer (0x7f), answer (0x02) }, Mode::upgrade },
         FaultCase { "wrong code at reset", [] (UpgradeFaults& f) { f.wrongCodeAt = Stage::reset; f.wrongCode = 0x00; },
                     { answer (0x7f), answer (0x00), answer (0x01), answer (0x01), answer (0x01), answer (0x00) }, Mode::normal },
         // The answer to block 0 still comes; then nothing, as there is no port left.
@@ -665,6 +693,169 @@ INSTANTIATE_TEST_SUITE_P (
         return juce::String (caseInfo.param.name).retainCharacters ("abcdefghijklmnopqrstuvwxyz0123456789 ")
                                              .replaceCharacter (' ', '_').toStdString();
     });
+
+//==============================================================================
+// What a reset after each kind of dialogue leaves: the firmware whole and the normal ports
+// back, or the firmware not whole and only the upgrade ports, on a new epoch.
+TEST_F (UpgradeModeTest, TheResetRestartsInNormalModeOnlyWithTheFirmwareWrittenWhole)
+{
+    const auto image = randomImage (1300, 8);
+
+    const auto withoutBlock = [&] (int dropped)
+    {
+        auto packets = dialogue (image);
+        packets.erase (packets.begin() + 2 + dropped);
+        return packets;
+    };
+
+    struct Case { const char* what; std::vector<Bytes> packets; bool whole; };
+    const Case cases[] = {
+        { "a whole write",                    dialogue (image),                                                  true },
+        { "a connect and a reset alone",      { connectPacket, resetPacket },                                    true },
+        { "an erase and no block",            { connectPacket, erasePacket(), resetPacket },                     false },
+        { "a block missing in the middle",    withoutBlock (1),                                                  false },
+        { "a block with a broken checksum",   [&] { auto p = dialogue (image); p[3].back() ^= 1; return p; } (), false },
+        { "a new connect in the middle",      [&] { auto p = dialogue (image); p.insert (p.begin() + 3, connectPacket); return p; } (), false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SetUp();
+        enterUpgradeMode();
+
+        for (const auto& packet : c.packets)
+            sendPacket (packet);
+
+        EXPECT_EQ (surface->isFirmwareWhole(), c.whole);
+        EXPECT_EQ (surface->getMode(), c.whole ? Mode::normal : Mode::upgrade);
+        EXPECT_THAT (toVector (MidiPorts::getOutputNames()), ElementsAre (c.whole ? surface->getPortName() : upgradePort));
+        EXPECT_THAT (toVector (MidiPorts::getInputNames()), ElementsAre (c.whole ? surface->getPortName() : upgradePort));
+
+        if (! c.whole)
+        {
+            EXPECT_TRUE (surface->getNotes().contains ("# the firmware was not written whole: restarting in upgrade mode"))
+                << surface->getNotes().joinIntoString ("\n");
+
+            // The upgrade ports of before are dead; the new ones take a whole write, which
+            // brings the normal ports back.
+            const auto notesBefore = (size_t) surface->getNotes().size();
+            EXPECT_THAT (answersTo (connectPacket), IsEmpty());
+            EXPECT_THAT (toStrings (notesSince (notesBefore)), ElementsAre (StartsWith ("# a port the surface no longer shows")));
+
+            openUpgradePorts();
+
+            for (const auto& packet : dialogue (image))
+                ASSERT_EQ (answersTo (packet).size(), 1u);
+
+            EXPECT_TRUE (surface->isFirmwareWhole());
+            EXPECT_EQ (surface->getMode(), Mode::normal);
+        }
+
+        TearDown();
+    }
+}
+
+// Off and on again: a surface cut off in the middle of a write, or after it vanished there,
+// comes back with only its upgrade ports; one whose firmware is whole comes back as itself.
+TEST_F (UpgradeModeTest, APowerCycleAfterAnUnfinishedWriteShowsOnlyTheUpgradePorts)
+{
+    const auto image = randomImage (2048, 9);
+
+    struct Case { const char* what; int blocksSent; int vanishAfter; bool whole; };
+    const Case cases[] = {
+        { "cut off after two of four blocks", 2, -1, false },
+        { "vanished after block 1",           4,  1, false },
+        { "cut off before the erase",         -1, -1, true },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        SetUp();
+        UpgradeFaults faults;
+        faults.vanishesAfterBlock = c.vanishAfter;
+        surface->setUpgradeFaults (faults);
+        enterUpgradeMode();
+        sendPacket (connectPacket);
+
+        if (c.blocksSent >= 0)
+        {
+            sendPacket (erasePacket());
+
+            for (int block = 0; block < c.blocksSent; ++block)
+                sendPacket (dataPacket (image, block));
+        }
+
+        surface->setUpgradeFaults ({});
+        surface->restart();
+
+        EXPECT_EQ (surface->getMode(), c.whole ? Mode::normal : Mode::upgrade);
+        EXPECT_THAT (toVector (MidiPorts::getOutputNames()), ElementsAre (c.whole ? surface->getPortName() : upgradePort));
+        EXPECT_THAT (surface->getNotes()[surface->getNotes().size() - 2].toStdString(),
+                     StartsWith (c.whole ? "# restarted: the firmware is whole" : "# restarted: the firmware is not whole"));
+        EXPECT_THAT (answersTo (connectPacket), IsEmpty()) << "the upgrade port of before the restart is dead";
+        TearDown();
+    }
+}
+
+// The state file carries the firmware's state from one surface to the next, as the editor
+// started again finds the device as it was left.
+TEST_F (UpgradeModeTest, TheStateFileKeepsAnUnfinishedWriteOverARestartOfTheEditor)
+{
+    const TemporaryFolder folder ("surface-state");
+    const auto stateFile = folder.getFile().getChildFile ("surface.state");
+    const auto image = randomImage (1536, 10);
+
+    // The first run is cut off after one block.
+    surface->setStateFile (stateFile);
+    EXPECT_EQ (stateFile.loadFileAsString().trim(), "firmware whole");
+    enterUpgradeMode();
+
+    for (const auto& packet : { connectPacket, erasePacket(), dataPacket (image, 0) })
+        sendPacket (packet);
+
+    EXPECT_EQ (stateFile.loadFileAsString(), "firmware not written whole\n") << "kept from the erase on";
+    TearDown();
+
+    // The next one comes up in upgrade mode, and a whole write brings it back as itself.
+    surface = std::make_unique<VirtualSurface> (Model::tamrel);
+    surface->setAnswerDelay (0);
+    surface->install();
+    EXPECT_EQ (surface->getMode(), Mode::normal) << "no state file given yet";
+    surface->setStateFile (stateFile);
+
+    EXPECT_EQ (surface->getMode(), Mode::upgrade);
+    EXPECT_FALSE (surface->isFirmwareWhole());
+    EXPECT_THAT (toVector (MidiPorts::getOutputNames()), ElementsAre (upgradePort));
+    EXPECT_THAT (toVector (MidiPorts::getInputNames()), ElementsAre (upgradePort));
+    EXPECT_THAT (toStrings (surface->getNotes()),
+                 ElementsAre ("# started with firmware that was not written whole: the firmware is not whole, so only the upgrade mode starts",
+                              StartsWith ("# upgrade mode")));
+
+    openUpgradePorts();
+
+    for (const auto& packet : dialogue (image))
+        ASSERT_EQ (answersTo (packet).size(), 1u) << surface->getNotes().joinIntoString ("\n");
+
+    EXPECT_EQ (surface->getMode(), Mode::normal);
+    EXPECT_EQ (stateFile.loadFileAsString().trim(), "firmware whole");
+    TearDown();
+
+    surface = std::make_unique<VirtualSurface> (Model::tamrel);
+    surface->setStateFile (stateFile);
+    EXPECT_EQ (surface->getMode(), Mode::normal);
+
+    // A file that says anything else, or none at all, is whole firmware.
+    for (const char* text : { "", "firmware not written", "nonsense" })
+    {
+        stateFile.replaceWithText (text);
+        VirtualSurface other (Model::ostrel);
+        other.setStateFile (stateFile);
+        EXPECT_EQ (other.getMode(), Mode::normal) << text;
+        EXPECT_TRUE (other.isFirmwareWhole()) << text;
+    }
+}
 
 TEST_F (UpgradeModeTest, AVanishedSurfaceShowsAndOpensNoPorts)
 {

@@ -350,7 +350,8 @@ prepare_upgrade() {
 
     mkdir -p "$work/www/files"
     image=$work/www/files/tamrel_ostrel_9.9.bin
-    head -c "$2" /dev/urandom > "$image"
+    # Random bytes, the last one not a zero, which the surface's note would count as padding.
+    { head -c $(($2 - 1)) /dev/urandom; printf '\x5a'; } > "$image"
     cat > "$work/www/firmware.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <firmwares>
@@ -381,14 +382,18 @@ XML
         || fail "the image was never downloaded"
 }
 
-# The surface's reset note gives the size and CRC-32 of what it was written: the image, with
-# zeros after it to the end of its last block.
+# The surface's reset note gives the size and CRC-32 of the image as the file has them (the
+# image ends in a byte other than zero, prepare_upgrade sees to that), then as it was written:
+# with zeros after it to the end of its last block.
 expect_image_on_surface() {
-    local blocks=$(( ($(stat -c %s "$image") + 511) / 512 ))
-    local size=$((blocks * 512)) crc
-    crc=$(python3 -c 'import sys, zlib; d = open(sys.argv[1], "rb").read(); d += bytes(int(sys.argv[2]) - len(d)); print("%08X" % zlib.crc32(d))' "$image" "$size")
-    grep -q "^# reset: image of $size bytes, CRC-32 $crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
-        || fail "the surface does not hold the file's $size bytes (CRC-32 $crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
+    local own blocks size crc padded_crc
+    own=$(stat -c %s "$image")
+    blocks=$(( (own + 511) / 512 ))
+    size=$((blocks * 512))
+    crc=$(python3 -c 'import sys, zlib; print("%08X" % zlib.crc32(open(sys.argv[1], "rb").read()))' "$image")
+    padded_crc=$(python3 -c 'import sys, zlib; d = open(sys.argv[1], "rb").read(); d += bytes(int(sys.argv[2]) - len(d)); print("%08X" % zlib.crc32(d))' "$image" "$size")
+    grep -q "^# reset: image of $own bytes, CRC-32 $crc .*; as written, padded to $size bytes, CRC-32 $padded_crc" "$KESTAL_VIRTUAL_SURFACE_LOG" \
+        || fail "the surface does not hold the file's $own bytes (CRC-32 $crc), padded to $size (CRC-32 $padded_crc): $(grep '^# reset' "$KESTAL_VIRTUAL_SURFACE_LOG")"
 }
 
 # A web server on loopback serving $work/www, for this case only; its port in server_port.
@@ -434,7 +439,7 @@ case_second_start() {
 window_case handover-junk 60
 case_handover_junk() {
     start_app tamrel
-    pipe=$XDG_RUNTIME_DIR/TamrelOstrelPelto.pipe_in
+    pipe=$XDG_RUNTIME_DIR/Tamrel_2FOstrel_20Pelto.pipe_in
     [ -p "$pipe" ] || fail "no hand-over pipe in the runtime folder"
     # Eight bytes of junk, then a header that claims 2 GiB; the listener must drop both.
     printf '\001junk\377\000\177' > "$pipe"
@@ -449,7 +454,7 @@ window_case per-user 60
 case_per_user() {
     start_app tamrel
     [ "$(stat -c %a "$XDG_RUNTIME_DIR")" = 700 ] || fail "the runtime folder is not the user's alone"
-    for f in TamrelOstrelPelto.lock TamrelOstrelPelto.pipe_in TamrelOstrelPelto.pipe_out; do
+    for f in Tamrel_2FOstrel_20Pelto.lock Tamrel_2FOstrel_20Pelto.pipe_in Tamrel_2FOstrel_20Pelto.pipe_out; do
         [ "$(stat -c %a "$XDG_RUNTIME_DIR/$f")" = 600 ] || fail "$f is not the user's alone"
     done
     # Another user's start finds its own runtime folder free and becomes that user's first
@@ -468,7 +473,7 @@ case_per_user() {
     [ "$(xdotool search --onlyvisible --name "^$app_name" | wc -l)" -eq 3 ] || fail "not one window per user"
     own=$work/tmp/kestal-$(id -u)
     [ "$(stat -c %a "$own")" = 700 ] || fail "the folder named with the user id is not the user's alone"
-    [ -e "$own/TamrelOstrelPelto.lock" ] || fail "no lock in the folder named with the user id"
+    [ -e "$own/Tamrel_2FOstrel_20Pelto.lock" ] || fail "no lock in the folder named with the user id"
     # A second start of either user still hands over to that user's instance.
     env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/fallback-second.log" 2>&1 &
     second=$!
@@ -760,6 +765,104 @@ case_firmware_held_quit_says_why() {
     grep -qx 'Firmware Upgrade Success: Your firmware has been upgraded!' "$work/app.log" \
         || fail "the run's outcome was not told: $(cat "$work/app.log")"
     expect_image_on_surface
+}
+
+# An upgrade cut off in the middle, as by a pulled cable: the simulated surface vanishes after
+# block 3 and, started again with the editor, shows only its upgrade port. A second upgrade
+# done as the README says recovers it: T, then Connect and Activate on the upgrade port, with
+# Erase between them, the image, and Upgrade.
+log_count() { grep -cP "$1" "$KESTAL_VIRTUAL_SURFACE_LOG" 2>/dev/null; }
+log_count_above() { [ "$(log_count "$1")" -gt "$2" ]; }
+
+# Clicks a point of the panel until the surface's log has more lines matching $3 than before.
+click_panel_until_more() {
+    local before
+    before=$(log_count "$3")
+    click_until "$(panel_x "$1")" "$(panel_y "$2")" log_count_above "$3" "$before"
+}
+
+downloaded_twice() { [ "$(grep -c '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' "$work/server.log")" -ge 2 ]; }
+
+window_case firmware-recovery 300
+case_firmware_recovery() {
+    export KESTAL_VIRTUAL_SURFACE_STATE=$work/surface.state
+    export KESTAL_VIRTUAL_SURFACE_FAULTS=vanish-after-data=3
+    prepare_upgrade tamrel $((20 * 512 + 100))
+    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_window "Firmware Upgrade Error" 600 > /dev/null || fail "the cut-off write ended without an error"
+    grep -qx 'firmware not written whole' "$KESTAL_VIRTUAL_SURFACE_STATE" \
+        || fail "the surface did not keep its unfinished write: $(cat "$KESTAL_VIRTUAL_SURFACE_STATE" 2>&1); $(grep "^#" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n 4)"
+    press_key_until_gone "Firmware Upgrade Error" Return || fail "the error box did not take its OK"
+    kill -TERM "$app_pid"
+    wait_for_exit_within "$app_pid" 600 || fail "the first editor did not quit"
+
+    # Plugged in again: only the upgrade port, which Connect alone does not take.
+    unset KESTAL_VIRTUAL_SURFACE_FAULTS
+    start_app tamrel
+    wait_for_log_line '^# started with firmware that was not written whole: .*only the upgrade mode starts$' 50 \
+        || fail "the surface did not start in its upgrade mode"
+    open_upgrader
+    click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the upgrade port"
+    # Its box has the panel's title: the other window of that name.
+    local box=
+    for _ in $(seq 1 50); do
+        box=$(xdotool search --onlyvisible --name '^Firmware Upgrade$' 2>/dev/null | grep -vx "$panel" | head -n1)
+        [ -n "$box" ] && break
+        sleep 0.1
+    done
+    [ -n "$box" ] || fail "Connect did not say the device is in upgrade mode"
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$box" 2>/dev/null || break
+        xdotool key Return
+        wait_until "$patience" bash -c "! xdotool search --onlyvisible --name '^Firmware Upgrade\$' 2>/dev/null | grep -qx '$box'" && break
+    done
+    xdotool search --onlyvisible --name '^Firmware Upgrade$' 2>/dev/null | grep -qx "$box" && fail "the box did not take its OK"
+
+    # Test mode takes the upgrade port as the model the editor shows.
+    wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
+    xdotool key t
+    wait_for_window "Firmware Upgrade." 30 > /dev/null || fail "T did not reach the panel"
+    connect_step Tamrel
+    click_panel_until_more 158 102 '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
+    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
+    click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+    confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
+    wait_until 100 downloaded_twice || fail "the image was not downloaded again"
+    click_panel_until_more 446 102 '^# connected; answered 7F$' || fail "Upgrade sent nothing"
+    wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
+
+    expect_image_on_surface
+    wait_for_log_line '^# normal mode: ' 50 || fail "the surface did not come back in normal mode"
+    grep -qx 'firmware whole' "$KESTAL_VIRTUAL_SURFACE_STATE" || fail "the surface does not keep its firmware as whole"
+}
+
+# Without a runtime folder, the folder named with the user id is anyone's to make first; where
+# it is no folder of the user's (here a link to one), a start cannot tell whether another
+# instance runs. It says why, on standard error and in a box, and ends with no window, even
+# while an instance runs that it would not have found.
+window_case lock-folder-not-ours 60
+case_lock_folder_not_ours() {
+    start_app tamrel
+    mkdir -m 700 "$work/tmp" "$work/elsewhere"
+    ln -s "$work/elsewhere" "$work/tmp/kestal-$(id -u)"
+    env -u XDG_RUNTIME_DIR TMPDIR="$work/tmp" "$app" > "$work/refused.log" 2>&1 &
+    refused=$!
+    pids+=("$refused")
+    box=$(wait_for_window "$app_name") || fail "no box saying why the start cannot go on"
+    grep -q "cannot make sure that it runs only once: $work/tmp/kestal-$(id -u), the folder for its lock, is a link" "$work/refused.log" \
+        || fail "standard error does not say why: $(cat "$work/refused.log")"
+    [ "$(xdotool search --onlyvisible --name "^$(printf '%s' "$title" | sed 's/[.[\*^$()+?{|/]/\\&/g')\$" | wc -l)" -eq 1 ] \
+        || fail "the refused start opened a main window"
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$box" 2>/dev/null || break
+        xdotool key Return
+        wait_for_exit_within "$refused" "$patience" && break
+    done
+    wait_for_exit "$refused" || fail "the refused start did not end after the box"
+    [ -z "$(ls -A "$work/elsewhere")" ] || fail "something was made through the link: $(ls -A "$work/elsewhere")"
+    kill -0 "$app_pid" || fail "the running instance ended"
 }
 
 #===============================================================================================
