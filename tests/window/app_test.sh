@@ -112,6 +112,17 @@ wait_for_focus() {
 
 has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
 
+# Presses the key $1 until a window named exactly $2 is shown; true once it is. A key that
+# comes before the window with the focus takes keys is lost; it is pressed again only after a
+# long while, as a second press may undo the first.
+press_key_until_shown() {
+    for _ in 1 2 3; do
+        xdotool key "$1"
+        wait_until "$patience" is_shown "$2" && return 0
+    done
+    return 1
+}
+
 # Presses the key $2 in the window titled $1 until that window has gone; true once it has.
 # Pressed on the focused window: a key sent to one window alone can be left held down in the X
 # server, which then repeats it into whatever has the focus next. It is pressed again only
@@ -520,7 +531,7 @@ case_edit_and_send() {
         || fail "control 1 did not go out on channel 5"
 }
 
-window_case file-dialogs 60
+window_case file-dialogs 120
 case_file_dialogs() {
     # Load a file that holds only control 1 through the real dialog, send it, then save it
     # under a name without an extension, twice, the second time onto the first.
@@ -583,9 +594,8 @@ case_about_menu() {
 window_case escape-quits 60
 case_escape_quits() {
     start_app tamrel
-    xdotool windowfocus --sync "$window"
-    xdotool key shift+Escape
-    wait_for_exit "$app_pid" || fail "Escape did not quit"
+    press_key_until_gone "$title" shift+Escape || fail "Escape did not quit"
+    wait_for_exit "$app_pid" || fail "the application did not end after its window"
     wait "$app_pid" || fail "the application ended with status $?"
     [ -s "$KESTAL_SETTINGS_DIR/Kestal.conf" ] || fail "no settings file written at shutdown"
 }
@@ -643,8 +653,7 @@ case_firmware_keys() {
     done
     is_about_box_gone || fail "the F1 box did not close"
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the F1 box"
-    xdotool key t
-    wait_for_window "Firmware Upgrade." 30 > /dev/null || fail "T did not reach the panel after the F1 box"
+    press_key_until_shown t "Firmware Upgrade." || fail "T did not reach the panel after the F1 box"
 }
 
 # The largest image the device takes; a quit asked for at block 30, by the window manager's
@@ -821,8 +830,7 @@ case_firmware_recovery() {
 
     # Test mode takes the upgrade port as the model the editor shows.
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
-    xdotool key t
-    wait_for_window "Firmware Upgrade." 30 > /dev/null || fail "T did not reach the panel"
+    press_key_until_shown t "Firmware Upgrade." || fail "T did not reach the panel"
     connect_step Tamrel
     click_panel_until_more 158 102 '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
     click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
