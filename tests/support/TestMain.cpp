@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+
+#include "OwnProcessCases.h"
 
 #if JUCE_LINUX
  #include <dlfcn.h>
@@ -30,12 +34,21 @@ int main (int argc, char** argv)
     setenv ("TMPDIR", ownTemp.c_str(), 1);
 
     juce::TemporaryFile settingsFolder ("kestal-settings");
+    testsupport::OwnProcessCases::Settings ownProcesses;
 
     if (juce::SystemStats::getEnvironmentVariable ("KESTAL_SETTINGS_DIR", {}).isEmpty())
     {
         settingsFolder.getFile().createDirectory();
         setenv ("KESTAL_SETTINGS_DIR", settingsFolder.getFile().getFullPathName().toRawUTF8(), 1);
+        ownProcesses.dropped.push_back ("KESTAL_SETTINGS_DIR");
     }
+
+    // Children of a whole run keep their output and their temporary folders in this process's.
+    ownProcesses.program = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName().toStdString();
+    ownProcesses.outputFolder = ownTemp;
+    ownProcesses.casesRunAlone = KESTAL_CASES_RUN_ALONE;
+    ownProcesses.timeoutSeconds = KESTAL_CASE_TIMEOUT;
+    ownProcesses.atOnce = std::max (1u, std::thread::hardware_concurrency());
 
     // Seen as a standalone application, the framework handles X errors itself, as it does in
     // the editor; otherwise Xlib's default handler ends the process at the first one, and an X
@@ -54,6 +67,12 @@ int main (int argc, char** argv)
         juce::ScopedJuceInitialiser_GUI juce;
         result = RUN_ALL_TESTS();
     }
+
+    const auto& unitTest = *::testing::UnitTest::GetInstance();
+
+    if (const auto again = testsupport::OwnProcessCases::skippedBesideOthers (unitTest); ! again.empty())
+        if (testsupport::OwnProcessCases (ownProcesses).run (again, unitTest) > 0)
+            result = 1;
 
     settingsFolder.getFile().deleteRecursively();
     processTemp.deleteRecursively();
