@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -25,10 +29,14 @@ namespace testsupport
 
 // A case that needs the process as it starts (the mapping object exists once per process, some
 // tables and globals are filled for good) skips when other cases ran before it in the same
-// process. ctest runs every case in a process of its own; a program run whole runs its skipped
-// cases again afterwards, each in a child of the program whose filter names that case alone, so
-// that both runs check the same. The children's output and results become part of the parent's.
-class OwnProcessCases
+// process. ctest runs every case in a process of its own; in a program run whole, each case that
+// skips runs again in a child of the program whose filter names that case alone, so that both
+// runs check the same. The children start as the cases skip and run beside the parent's own, a
+// few at a time; the cases that must run alone have nothing beside them. Their output and
+// results become part of the parent's, after its own.
+//
+// A process that runs a single case (one of ctest's, or a child) starts no children.
+class OwnProcessCases : public ::testing::EmptyTestEventListener
 {
 public:
     struct Settings
@@ -38,70 +46,107 @@ public:
         std::string casesRunAlone;        // a filter: these cases have no other beside them
         std::vector<std::string> dropped; // variables of ours the children must not inherit
         int timeoutSeconds = 120;
-        unsigned atOnce = 1;
+        unsigned atOnce = 1;              // children at most, one fewer while the parent runs
     };
 
-    explicit OwnProcessCases (Settings s) : settings (std::move (s)) {}
-
-    // The cases to run again: those that skipped where other cases ran too. A process that ran a
-    // single case (a child, or one of ctest's) has none, and so never starts children.
-    static std::vector<std::string> skippedBesideOthers (const ::testing::UnitTest& unitTest)
+    // Which cases run and where results go is the command line's to say, so the children get
+    // no GTEST_ variable; the environment is the one the parent's cases start with, not one a
+    // case has changed for a while.
+    explicit OwnProcessCases (Settings s) : settings (std::move (s))
     {
-        std::vector<std::string> names;
-        int ran = 0;
-
-        forEachCaseRun (unitTest, [&] (const ::testing::TestInfo& info)
+        for (auto** variable = environ; *variable != nullptr; ++variable)
         {
-            ++ran;
+            const std::string entry (*variable);
+            const auto name = entry.substr (0, entry.find ('='));
 
-            if (info.result()->Skipped())
-                names.push_back (nameOf (info));
-        });
-
-        return ran > 1 ? names : std::vector<std::string>();
+            if (name.rfind ("GTEST_", 0) != 0
+                 && std::find (settings.dropped.begin(), settings.dropped.end(), name) == settings.dropped.end())
+                environment.push_back (entry);
+        }
     }
 
-    // Runs each case in a child, those the filter names alone after the others; prints each one's
-    // output as it ends and then the whole program's counts. The result is the number that failed.
-    int run (const std::vector<std::string>& names, const ::testing::UnitTest& parent)
+    ~OwnProcessCases() override
     {
-        std::vector<std::string> together, alone;
+        stopScheduler();
+    }
 
-        for (const auto& name : names)
-            (matches (settings.casesRunAlone, name) ? alone : together).push_back (name);
+    void OnTestIterationStart (const ::testing::UnitTest& unitTest, int) override
+    {
+        wholeRun = unitTest.test_to_run_count() > 1;
+    }
 
-        std::printf ("[----------] %zu cases that skipped beside the others run again, each in a process of its own\n",
-                     names.size());
-        std::fflush (stdout);
+    void OnTestStart (const ::testing::TestInfo& info) override
+    {
+        if (! matches (settings.casesRunAlone, nameOf (info)))
+            return;
 
-        const auto started = std::chrono::steady_clock::now();
-        runAtMost (together, settings.atOnce);
-        runAtMost (alone, 1);
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now() - started);
+        std::unique_lock lock (mutex);
+        parentAlone = true;
+        changed.wait (lock, [this] { return running.empty(); });
+    }
+
+    void OnTestEnd (const ::testing::TestInfo& info) override
+    {
+        const auto name = nameOf (info);
+        const bool alone = matches (settings.casesRunAlone, name);
+        std::lock_guard lock (mutex);
+        parentAlone = parentAlone && ! alone;
+
+        if (wholeRun && info.result()->Skipped() && queued.insert (name).second)
+        {
+            (alone ? pendingAlone : pending).push_back (results.size());
+            results.push_back ({ name, Outcome::failed, {} });
+
+            if (! scheduler.joinable())
+                scheduler = std::thread ([this] { schedule(); });
+        }
+    }
+
+    // After the parent's own cases: waits for the children, those run alone last and one at a
+    // time, then prints what each printed and the counts of the whole program. The result is the
+    // number of children whose case did not pass or skip.
+    int finish (const ::testing::UnitTest& parent)
+    {
+        {
+            std::unique_lock lock (mutex);
+            parentDone = true;
+            changed.notify_all();
+            changed.wait (lock, [this] { return pending.empty() && pendingAlone.empty() && running.empty(); });
+        }
+
+        stopScheduler();
+
+        if (results.empty())
+            return 0;
+
+        std::printf ("[----------] %zu cases that skipped beside the others ran again, each in a process of its own\n",
+                     results.size());
 
         int passed = 0, skipped = 0;
         std::vector<std::string> failed;
 
-        for (const auto& [name, outcome] : outcomes)
+        for (const auto& result : results)
         {
-            if (outcome == Outcome::passed)       ++passed;
-            else if (outcome == Outcome::skipped) ++skipped;
-            else                                  failed.push_back (name);
+            std::fputs (result.output.c_str(), stdout);
+
+            if (result.outcome == Outcome::passed)       ++passed;
+            else if (result.outcome == Outcome::skipped) ++skipped;
+            else                                         failed.push_back (result.name);
         }
 
-        std::printf ("[==========] %zu cases ran in processes of their own. (%lld ms total)\n",
-                     names.size(), (long long) elapsed.count());
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds> (lastEnded - firstStarted);
+        std::printf ("[==========] %zu cases ran in processes of their own. (%lld ms from the first start to the last end)\n",
+                     results.size(), (long long) elapsed.count());
 
         // Every case that skipped in the parent ran again, and counts as it did then.
         std::printf ("[==========] In all %d cases: %d passed, %d skipped, %d failed.\n",
-                     parent.successful_test_count() + parent.failed_test_count() + (int) names.size(),
+                     parent.successful_test_count() + parent.failed_test_count() + (int) results.size(),
                      parent.successful_test_count() + passed, skipped, parent.failed_test_count() + (int) failed.size());
 
-        forEachCaseRun (parent, [] (const ::testing::TestInfo& info)
-        {
-            if (info.result()->Failed())
-                std::printf ("[  FAILED  ] %s\n", nameOf (info).c_str());
-        });
+        for (int s = 0; s < parent.total_test_suite_count(); ++s)
+            for (int t = 0; t < parent.GetTestSuite (s)->total_test_count(); ++t)
+                if (const auto& info = *parent.GetTestSuite (s)->GetTestInfo (t); info.should_run() && info.result()->Failed())
+                    std::printf ("[  FAILED  ] %s\n", nameOf (info).c_str());
 
         for (const auto& name : failed)
             std::printf ("[  FAILED  ] %s (in a process of its own)\n", name.c_str());
@@ -113,22 +158,22 @@ public:
 private:
     enum class Outcome { passed, skipped, failed };
 
+    struct Result
+    {
+        std::string name;
+        Outcome outcome;
+        std::string output;
+    };
+
     struct Child
     {
-        std::string name, outputFile;
+        size_t result;
+        std::string outputFile;
         pid_t pid = -1;
         std::chrono::steady_clock::time_point started;
         bool timedOut = false;
+        bool alone = false;
     };
-
-    template <typename Function>
-    static void forEachCaseRun (const ::testing::UnitTest& unitTest, Function&& function)
-    {
-        for (int s = 0; s < unitTest.total_test_suite_count(); ++s)
-            for (int t = 0; t < unitTest.GetTestSuite (s)->total_test_count(); ++t)
-                if (const auto& info = *unitTest.GetTestSuite (s)->GetTestInfo (t); info.should_run())
-                    function (info);
-    }
 
     static std::string nameOf (const ::testing::TestInfo& info)
     {
@@ -157,17 +202,28 @@ private:
                 && (dash == std::string::npos || ! anyOf (filter.substr (dash + 1)));
     }
 
-    void runAtMost (const std::vector<std::string>& names, unsigned atOnce)
+    // Starts children as places free up, ends those over their time and collects what the ended
+    // ones printed, until told to stop.
+    void schedule()
     {
-        std::vector<Child> running;
-        size_t next = 0;
+        std::unique_lock lock (mutex);
 
-        while (next < names.size() || ! running.empty())
+        while (! stopping)
         {
-            while (next < names.size() && running.size() < atOnce)
-                running.push_back (start (names[next++]));
+            const bool aloneRunning = ! running.empty() && running.front().alone;
+            const size_t limit = parentDone ? settings.atOnce : std::max (1u, settings.atOnce - 1);
 
-            bool anyEnded = false;
+            while (! parentAlone && ! aloneRunning && ! pending.empty() && running.size() < limit)
+            {
+                running.push_back (start (pending.front(), false));
+                pending.pop_front();
+            }
+
+            if (parentDone && pending.empty() && running.empty() && ! pendingAlone.empty())
+            {
+                running.push_back (start (pendingAlone.front(), true));
+                pendingAlone.pop_front();
+            }
 
             for (auto it = running.begin(); it != running.end();)
             {
@@ -186,45 +242,55 @@ private:
                     continue;
                 }
 
-                report (*it, done < 0 ? -1 : status);
+                collect (*it, done < 0 ? -1 : status);
                 it = running.erase (it);
-                anyEnded = true;
+                changed.notify_all();
             }
 
-            if (! anyEnded)
-                std::this_thread::sleep_for (std::chrono::milliseconds (10));
+            changed.wait_for (lock, std::chrono::milliseconds (10));
         }
     }
 
-    Child start (const std::string& name)
+    void stopScheduler()
+    {
+        {
+            std::lock_guard lock (mutex);
+            stopping = true;
+
+            for (const auto& child : running)
+                if (child.pid > 0)
+                    kill (child.pid, SIGKILL);
+        }
+
+        changed.notify_all();
+
+        if (scheduler.joinable())
+            scheduler.join();
+
+        for (const auto& child : running)
+            if (child.pid > 0)
+                waitpid (child.pid, nullptr, 0);
+
+        running.clear();
+    }
+
+    Child start (size_t result, bool alone)
     {
         Child child;
-        child.name = name;
-        child.outputFile = settings.outputFolder + "/case-" + std::to_string (serial++) + ".txt";
+        child.result = result;
+        child.alone = alone;
+        child.outputFile = settings.outputFolder + "/case-" + std::to_string (result) + ".txt";
         child.started = std::chrono::steady_clock::now();
 
-        std::vector<std::string> arguments { settings.program, "--gtest_filter=" + name, "--gtest_color=no" };
+        if (firstStarted == std::chrono::steady_clock::time_point())
+            firstStarted = child.started;
+
+        std::vector<std::string> arguments { settings.program, "--gtest_filter=" + results[result].name, "--gtest_color=no" };
 
         if (GTEST_FLAG_GET (also_run_disabled_tests))
             arguments.push_back ("--gtest_also_run_disabled_tests");
 
-        // Which cases run and where results go is the command line's to say; settings the parent
-        // made for itself, each child makes its own.
-        std::vector<std::string> environment;
-
-        for (auto** variable = environ; *variable != nullptr; ++variable)
-        {
-            const std::string entry (*variable);
-            const auto variableName = entry.substr (0, entry.find ('='));
-            bool keep = variableName.rfind ("GTEST_", 0) != 0;
-
-            for (const auto& d : settings.dropped)
-                keep = keep && variableName != d;
-
-            if (keep)
-                environment.push_back (entry);
-        }
-
+        auto envp = environment;
         const auto pointers = [] (std::vector<std::string>& strings)
         {
             std::vector<char*> p;
@@ -236,26 +302,27 @@ private:
             return p;
         };
 
-        auto argv = pointers (arguments);
-        auto envp = pointers (environment);
-
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init (&actions);
         posix_spawn_file_actions_addopen (&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen (&actions, 1, child.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_adddup2 (&actions, 1, 2);
 
-        if (posix_spawn (&child.pid, settings.program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawn (&child.pid, settings.program.c_str(), &actions, nullptr,
+                         pointers (arguments).data(), pointers (envp).data()) != 0)
             child.pid = -1;
 
         posix_spawn_file_actions_destroy (&actions);
         return child;
     }
 
-    // Shows what a child printed for its case, as the case's output would read in the parent;
-    // all of it when the case did not pass, with why.
-    void report (const Child& child, int status)
+    // Keeps what a child printed for its case, as the case's output would read in the parent;
+    // all of it when the case did not pass or skip, with why.
+    void collect (const Child& child, int status)
     {
+        lastEnded = std::chrono::steady_clock::now();
+        auto& result = results[child.result];
+
         std::ifstream in (child.outputFile);
         std::vector<std::string> lines;
 
@@ -273,43 +340,51 @@ private:
             return lines.size();
         };
 
-        const auto ran = lineFrom ("[ RUN      ] " + child.name);
-        const auto ok = lineFrom ("[       OK ] " + child.name + " (");
-        const auto skip = lineFrom ("[  SKIPPED ] " + child.name + " (");
+        const auto ran = lineFrom ("[ RUN      ] " + result.name);
+        const auto ok = lineFrom ("[       OK ] " + result.name + " (");
+        const auto skip = lineFrom ("[  SKIPPED ] " + result.name + " (");
         const bool exitedWell = status >= 0 && WIFEXITED (status) && WEXITSTATUS (status) == 0;
 
-        auto outcome = Outcome::failed;
-        auto last = lines.size();
+        auto first = size_t (0), last = lines.size();
 
         if (exitedWell && ran < lines.size() && (ok < lines.size() || skip < lines.size()))
         {
-            outcome = ok < lines.size() ? Outcome::passed : Outcome::skipped;
+            result.outcome = ok < lines.size() ? Outcome::passed : Outcome::skipped;
+            first = ran;
             last = std::min (ok, skip) + 1;
         }
 
-        for (auto i = outcome == Outcome::failed ? size_t (0) : ran; i < last; ++i)
-            std::printf ("%s\n", lines[i].c_str());
+        for (auto i = first; i < last; ++i)
+            result.output += lines[i] + "\n";
 
-        if (outcome == Outcome::failed)
+        if (result.outcome == Outcome::failed)
         {
             std::string why;
 
-            if (status < 0)                           why = "it could not be started";
-            else if (child.timedOut)                  why = "it was stopped after " + std::to_string (settings.timeoutSeconds) + " s";
-            else if (WIFSIGNALED (status))            why = std::string ("it ended on signal ") + strsignal (WTERMSIG (status));
-            else if (WEXITSTATUS (status) != 0)       why = "it exited with " + std::to_string (WEXITSTATUS (status));
-            else                                      why = "the case did not run in it";
+            if (status < 0)                     why = "it could not be started";
+            else if (child.timedOut)            why = "it was stopped after " + std::to_string (settings.timeoutSeconds) + " s";
+            else if (WIFSIGNALED (status))      why = std::string ("it ended on signal ") + strsignal (WTERMSIG (status));
+            else if (WEXITSTATUS (status) != 0) why = "it exited with " + std::to_string (WEXITSTATUS (status));
+            else                                why = "the case did not run in it";
 
-            std::printf ("[  FAILED  ] %s (in a process of its own: %s)\n", child.name.c_str(), why.c_str());
+            result.output += "[  FAILED  ] " + result.name + " (in a process of its own: " + why + ")\n";
         }
-
-        std::fflush (stdout);
-        outcomes.emplace_back (child.name, outcome);
     }
 
     Settings settings;
-    std::vector<std::pair<std::string, Outcome>> outcomes;
-    size_t serial = 0;
+    std::vector<std::string> environment;
+    bool wholeRun = false;
+
+    // All below is the scheduler's and the parent's together, under the mutex.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Result> results;          // in the order the cases skipped
+    std::set<std::string> queued;
+    std::deque<size_t> pending, pendingAlone;
+    std::vector<Child> running;
+    bool parentAlone = false, parentDone = false, stopping = false;
+    std::chrono::steady_clock::time_point firstStarted, lastEnded;
+    std::thread scheduler;
 };
 
 }

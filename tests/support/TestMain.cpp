@@ -19,8 +19,9 @@ int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
 
-    // ctest runs the cases side by side, each in a process of its own: the temporary folder is
-    // one of this process's alone, so that no case meets (or deletes) another one's files.
+    // ctest runs the cases side by side, each in a process of its own, as a whole run does those
+    // that need one: the temporary folder is one of this process's alone, so that no case meets
+    // (or deletes) another one's files.
     const auto sharedTemp = juce::File::getSpecialLocation (juce::File::tempDirectory);
     auto ownTemp = sharedTemp.getChildFile ("kestal-test-XXXXXX").getFullPathName().toStdString();
 
@@ -62,17 +63,22 @@ int main (int argc, char** argv)
     dlopen ("libX11.so.6", RTLD_LAZY | RTLD_NODELETE);
    #endif
 
+    // The listener stays this function's: it is released from the framework before it goes.
+    auto& unitTest = *::testing::UnitTest::GetInstance();
+    testsupport::OwnProcessCases ownProcessCases (ownProcesses);
+    unitTest.listeners().Append (&ownProcessCases);
+
     int result = 0;
     {
         juce::ScopedJuceInitialiser_GUI juce;
         result = RUN_ALL_TESTS();
     }
 
-    const auto& unitTest = *::testing::UnitTest::GetInstance();
+    unitTest.listeners().Release (&ownProcessCases);
 
-    if (const auto again = testsupport::OwnProcessCases::skippedBesideOthers (unitTest); ! again.empty())
-        if (testsupport::OwnProcessCases (ownProcesses).run (again, unitTest) > 0)
-            result = 1;
+    // A whole run fails as well when a case that ran in a process of its own failed.
+    if (ownProcessCases.finish (unitTest) > 0)
+        result = 1;
 
     settingsFolder.getFile().deleteRecursively();
     processTemp.deleteRecursively();
