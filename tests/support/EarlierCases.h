@@ -7,7 +7,8 @@ namespace testsupport
 
 // Whether another case has run in this process before the calling one. State that lives for the
 // whole process (a global table, the mapping object) is only as the process starts with it when
-// none has; ctest runs every case in a process of its own, a whole run of a program does not.
+// none has. ctest runs every case in a process of its own; a whole run of a program runs a case
+// that skipped for it again in a process of its own (see OwnProcessCases.h).
 inline bool earlierCasesRan()
 {
     const auto& unitTest = *::testing::UnitTest::GetInstance();

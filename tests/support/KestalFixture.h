@@ -15,8 +15,9 @@ namespace kestaltest
     // Makes the process-wide mapping object for the calling case, as the application makes it
     // at start-up. The framework makes it once per process and never again once it has been
     // deleted, and an object an earlier case left behind holds that case's changes: either way
-    // the result is null and whyNot says so. ctest runs every case in a process of its own, where
-    // the first call always has its object.
+    // the result is null and whyNot says so, and the case skips. ctest runs every case in a
+    // process of its own, where the first call always has its object; a program run whole runs
+    // its skipped cases again, each in a process of its own (see OwnProcessCases.h).
     inline Kestal* makeFreshKestal (std::string& whyNot)
     {
         // Asking the framework for a second object only earns an assertion message per case.
@@ -25,7 +26,7 @@ namespace kestaltest
         if (Kestal::getInstanceWithoutCreating() != nullptr)
         {
             madeInThisProcess = true;
-            whyNot = "an earlier case left the mapping object behind, and it exists once per process: run each case on its own";
+            whyNot = "an earlier case left the mapping object behind, and it exists once per process: the case needs a process of its own";
             return nullptr;
         }
 
@@ -33,7 +34,7 @@ namespace kestaltest
         madeInThisProcess = true;
 
         if (kestal == nullptr)
-            whyNot = "the mapping object exists once per process: run each case on its own";
+            whyNot = "the mapping object exists once per process: the case needs a process of its own";
 
         return kestal;
     }
