@@ -23,8 +23,33 @@ extern const uint8_t (* const arrForMoid[4])[3];
 extern const uint8_t protoolsKnobIndexes[8];
 extern const uint8_t protoolsFaderIndexes[16];
 extern const uint8_t protoolsMasterFaderIndexes[2];
+extern const uint8_t protoolsJogWheelIndexes[1];
 extern const uint8_t protoolsButtonDefaults[50];
 extern const uint8_t protoolsButtonIndexes[101];
+
+// The HUI item list of a control kind: the item numbers a control of that kind may carry, of
+// which entry s is the HUI item of the kind's control s wherever that control's item is fixed
+// (every kind but the buttons). Lists are read through here, never picked by kind elsewhere.
+struct HuiItemList
+{
+    const uint8_t* items = nullptr;
+    int size = 0;
+
+    /** Entry i; 0 past the end of the list. */
+    int operator[] (int i) const noexcept { return i >= 0 && i < size ? items[i] : 0; }
+
+    /** Whether one of the first `count` entries is `item`. */
+    bool holdsAmongFirst (int count, int item) const noexcept;
+};
+
+/** The HUI item list of a kind (0 button, 1 knob, 2 jog wheel, 3 fader, 4 master fader); an
+    empty list for any other number. */
+HuiItemList huiItemsOfKind (int kind) noexcept;
+
+/** The HUI item of a control whose item does not follow its stored number (every kind but the
+    buttons): the entry of its kind's list at its sub-index; -1 for a button or an id outside
+    1 to 108. */
+int fixedHuiItemOf (int id) noexcept;
 extern const uint8_t abletonLiveKnobValues[8];
 extern const uint8_t abletonLiveFaderValues[16];
 extern const uint8_t abletonLiveMasterFaderValues[2];

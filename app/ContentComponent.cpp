@@ -529,14 +529,12 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
         }
         else
         {
-            static const uint8_t jogWheelItems[] = { 17 };
-            const uint8_t* items[CtKind::numKinds] = { protoolsButtonIndexes, protoolsKnobIndexes, jogWheelItems,
-                                                       protoolsFaderIndexes, protoolsMasterFaderIndexes };
-            const int n = juce::isPositiveAndBelow (kind, CtKind::numKinds) ? huiItemCounts[kind] : 0;
+            const auto items = huiItemsOfKind (kind);
+            const int n = juce::isPositiveAndBelow (kind, CtKind::numKinds) ? juce::jmin (huiItemCounts[kind], items.size) : 0;
 
             for (int w = 0; w < n; ++w)
             {
-                const int h = kind == CtKind::jogWheel ? 17 : items[kind][w];
+                const int h = items[w];
                 box.addItem (protoolsControlNames[h], w + 1);
                 box.itemValues.add (h);
             }
