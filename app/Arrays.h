@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <juce_core/juce_core.h>
 
 // The built-in tables of the mapping model.
 //
@@ -75,6 +76,44 @@ extern const int huiItemCounts[5];
 extern const int huiLabelCounts[5];
 extern const int tyvaOfSele[4];
 extern const int typeNibbles[3];
+
+// The message-type choices: 0 note, 1 control change, 2 program change, 3 pitch bend. Every
+// reader turns a box item, a status nibble or a stored type text into a choice, and a choice
+// into its name, nibble, value names or type text, through here and nowhere else.
+struct MsgTypeChoice
+{
+    enum : int { note = 0, controlChange = 1, programChange = 2, pitchBend = 3 };
+    static constexpr int numChoices = 4;
+
+    /** How many choices the message-type box offers a button (note, control change, program
+        change) or a continuous control (control change, pitch bend). */
+    static int numOffered (bool forButton) noexcept;
+
+    /** The choice behind item `item` (from 0) of the message-type box; -1 past its items. */
+    static int offeredAt (bool forButton, int item) noexcept;
+
+    /** The item of the message-type box whose choice has the status nibble; 0, the first item,
+        for a nibble that no offered choice has. */
+    static int itemOfNibble (bool forButton, int nibble) noexcept;
+
+    /** The choice behind that item: the one the box shows for the nibble. */
+    static int choiceOfNibble (bool forButton, int nibble) noexcept;
+
+    /** The choice's display name, a row of msgTypes. */
+    static const char* nameOf (int choice) noexcept;
+
+    /** The choice's status nibble, an entry of tyvaOfSele. */
+    static int nibbleOf (int choice) noexcept;
+
+    /** The names of the choice's numbers, an entry of NCPP: NOTE, CC, or the empty PITCH rows. */
+    static const NameRow* valueNamesOf (int choice) noexcept;
+
+    /** The type text a control node stores for the choice. */
+    static juce::String slugOf (int choice);
+
+    /** The choice that a control node's type text stands for; note for a text of no choice. */
+    static int ofSlug (const juce::String& typeText);
+};
 
 // The defaults lookup of the current mode.
 struct Defa

@@ -15,24 +15,6 @@ namespace
 
     constexpr int mainUnitWidth = 1010, extenderWidth = 760;
 
-    // The type nibbles a control's message-type box offers, in item order.
-    const int buttonNibbles[]     = { 9, 11, 12 };
-    const int continuousNibbles[] = { 11, 14 };
-
-    // Position of a type nibble in the control's list of types; a nibble the list lacks reads
-    // as the first type.
-    int typeChoiceOf (bool isButton, int nibble)
-    {
-        const int* list = isButton ? buttonNibbles : continuousNibbles;
-        const int count = isButton ? 3 : 2;
-
-        for (int i = 0; i < count; ++i)
-            if (list[i] == nibble)
-                return i;
-
-        return 0;
-    }
-
     juce::File runFileChooser (bool forSaving)
     {
         juce::FileChooser chooser (forSaving ? "Save Mapping" : "Load Mapping", juce::File(), "*.pelto", true, false, nullptr);
@@ -481,23 +463,20 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
     }
     else if (&box == &msgTypeBox)
     {
-        if (isButton)
-            for (int choice : { 0, 1, 2 })
-                box.addItem (juce::String (choice + 1) + ") " + msgTypes[choice], choice + 1);
-        else
-            for (int choice : { 1, 3 })
-                box.addItem (juce::String (box.getNumItems() + 1) + ") " + msgTypes[choice], box.getNumItems() + 1);
+        for (int item = 0; item < MsgTypeChoice::numOffered (isButton); ++item)
+            box.addItem (juce::String (item + 1) + ") " + MsgTypeChoice::nameOf (MsgTypeChoice::offeredAt (isButton, item)),
+                         item + 1);
 
         box.setEnabled (m == CtMode::userDefined);
 
         if (m != CtMode::hui)
-            box.setSelectedItemIndex (typeChoiceOf (isButton, e0), juce::dontSendNotification);
+            box.setSelectedItemIndex (MsgTypeChoice::itemOfNibble (isButton, e0), juce::dontSendNotification);
     }
     else if (&box == &messageBox)
     {
         if (m != CtMode::hui)
         {
-            const int J = typeChoiceOf (isButton, e0);
+            const NameRow* values = MsgTypeChoice::valueNamesOf (MsgTypeChoice::choiceOfNibble (isButton, e0));
             const NameRow* functions = m == CtMode::logic ? logicNotes : m == CtMode::userDefined ? nuendoNotes : cubaseNotes;
 
             for (int w = 0; w < 128; ++w)
@@ -506,7 +485,7 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
 
                 if (isButton)
                 {
-                    char* first = const_cast<char*> (NCPP[J][w]);
+                    char* first = const_cast<char*> (values[w]);
                     char* joined = strcat_0 (first, "  ", functions[w], nullptr);
                     name = joined;
 
@@ -515,7 +494,7 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
                 }
                 else
                 {
-                    name = NCPP[J + 1][w];
+                    name = values[w];
                 }
 
                 box.addItem (juce::String (w) + ") " + name, w + 1);
@@ -587,24 +566,20 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
     }
     else if (box == &msgTypeBox)
     {
-        const int s = msgTypeBox.getSelectedId();
-        const int isCont = CtKind::kindOfId (c->controlId) != CtKind::button ? 1 : 0;
-        const int t = (isCont + 1) * (s - 1) + isCont;
+        const bool isButton = CtKind::kindOfId (c->controlId) == CtKind::button;
+        const int choice = MsgTypeChoice::offeredAt (isButton, msgTypeBox.getSelectedId() - 1);
 
-        if (! juce::isPositiveAndBelow (t, 4))
+        if (choice < 0)
             return;
 
         if (m == CtMode::userDefined)
         {
-            const int n = tyvaOfSele[t];
+            const int n = MsgTypeChoice::nibbleOf (choice);
             entry[0] = (uint8_t) n;
             entry[1] = (uint8_t) ((entry[1] & 0x0F) | (n << 4));
         }
 
-        // Program change has no message type of the map's own; it is stored by name so that a
-        // saved mapping keeps it.
-        static const char* const typeSlugs[] = { "note", "cc", "program", "pitch" };
-        c->type = juce::String (typeSlugs[t]);
+        c->type = MsgTypeChoice::slugOf (choice);
         c->updateText();
         updWith (messageBox, c);
     }

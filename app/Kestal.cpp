@@ -265,11 +265,8 @@ juce::Result Kestal::openFile (const juce::File& file)
                     break;
                 }
 
-            // "program" is how the editor stores a program change, which has no message type of
-            // the map's own; every other unknown text reads as a note.
-            const auto typeText = control[Tags::type].toString();
-            const int t = typeText == "cc" ? 1 : typeText == "pitch" ? 2 : 0;
-            const int nibble = typeText == "program" ? 0xC : typeNibbles[t];
+            // A type text of no message-type choice, a missing one included, reads as a note.
+            const int nibble = MsgTypeChoice::nibbleOf (MsgTypeChoice::ofSlug (control[Tags::type].toString()));
             const int chan = control.getProperty (Tags::chan, 1);
             const int v = control.getProperty (Tags::value, 0);
 
