@@ -27,6 +27,9 @@ extern const uint8_t protoolsMasterFaderIndexes[2];
 extern const uint8_t protoolsJogWheelIndexes[1];
 extern const uint8_t protoolsButtonDefaults[50];
 extern const uint8_t protoolsButtonIndexes[101];
+extern const uint8_t abletonLiveKnobValues[8];
+extern const uint8_t abletonLiveFaderValues[16];
+extern const uint8_t abletonLiveMasterFaderValues[2];
 
 // The HUI item list of a control kind: the item numbers a control of that kind may carry, of
 // which entry s is the HUI item of the kind's control s wherever that control's item is fixed
@@ -51,9 +54,6 @@ HuiItemList huiItemsOfKind (int kind) noexcept;
     buttons): the entry of its kind's list at its sub-index; -1 for a button or an id outside
     1 to 108. */
 int fixedHuiItemOf (int id) noexcept;
-extern const uint8_t abletonLiveKnobValues[8];
-extern const uint8_t abletonLiveFaderValues[16];
-extern const uint8_t abletonLiveMasterFaderValues[2];
 
 // Name tables: rows of NUL-terminated ASCII names, zero-filled to the row width.
 using NameRow = char[40];

@@ -805,10 +805,6 @@ const int huiLabelCounts[5] = { 101, 8, 4, 16, 2 };
 // Status nibble of a message-type choice: note, control change, program change, pitch bend.
 constexpr int tyvaOfSele[4] = { 0x9, 0xB, 0xC, 0xE };
 
-// Status nibble of a control type (note, cc, pitch): that of the choice the type is.
-const int typeNibbles[3] = { tyvaOfSele[MsgTypeChoice::note], tyvaOfSele[MsgTypeChoice::controlChange],
-                             tyvaOfSele[MsgTypeChoice::pitchBend] };
-
 //==============================================================================
 namespace
 {
@@ -837,7 +833,19 @@ namespace
     {
         return forButton ? choiceRows[choice].forButtons : choiceRows[choice].forContinuous;
     }
+
+    constexpr int nibbleOfType (int type)
+    {
+        for (int c = 0; c < MsgTypeChoice::numChoices; ++c)
+            if (choiceRows[c].ctType == type)
+                return tyvaOfSele[c];
+
+        return 0;
+    }
 }
+
+// Status nibble of a control type (note, cc, pitch): that of the choice the type is stored for.
+const int typeNibbles[3] = { nibbleOfType (0), nibbleOfType (1), nibbleOfType (2) };
 
 int MsgTypeChoice::numOffered (bool forButton) noexcept
 {
