@@ -2,7 +2,9 @@
 #include "ControllerMap.h"
 #include "Kestal.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 // The MCP assignment of the main unit. Every other live mode's table is this one with a few
 // rows changed, and the user-defined table starts from it.
@@ -107,6 +109,7 @@ const uint8_t (* const arrForMoid[4])[3] = { cb, lg, lv, ud };
 const uint8_t protoolsKnobIndexes[8]          = { 9, 10, 11, 12, 13, 14, 15, 16 };
 const uint8_t protoolsFaderIndexes[16]        = { 0, 1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15, 16 };
 const uint8_t protoolsMasterFaderIndexes[2]   = { 8, 17 };
+const uint8_t protoolsJogWheelIndexes[1]      = { 17 };
 
 const uint8_t protoolsButtonDefaults[50] = {
      59,  60,  61,  62,  63,  64,  65,  66,  67,  68,  69,  70,  71,  72,  73,  74,
@@ -127,6 +130,37 @@ const uint8_t protoolsButtonIndexes[101] = {
 const uint8_t abletonLiveKnobValues[8]        = { 16, 17, 18, 19, 20, 21, 22, 23 };
 const uint8_t abletonLiveFaderValues[16]      = { 0, 0, 0, 0, 0, 0, 0, 0, 16, 17, 18, 19, 20, 21, 22, 23 };
 const uint8_t abletonLiveMasterFaderValues[2] = { 0, 60 };
+
+HuiItemList huiItemsOfKind (int kind) noexcept
+{
+    switch (kind)
+    {
+        case CtKind::button:      return { protoolsButtonIndexes,      (int) std::size (protoolsButtonIndexes) };
+        case CtKind::knob:        return { protoolsKnobIndexes,        (int) std::size (protoolsKnobIndexes) };
+        case CtKind::jogWheel:    return { protoolsJogWheelIndexes,    (int) std::size (protoolsJogWheelIndexes) };
+        case CtKind::fader:       return { protoolsFaderIndexes,       (int) std::size (protoolsFaderIndexes) };
+        case CtKind::masterFader: return { protoolsMasterFaderIndexes, (int) std::size (protoolsMasterFaderIndexes) };
+        default:                  return {};
+    }
+}
+
+int fixedHuiItemOf (int id) noexcept
+{
+    const int kind = CtKind::kindOfId (id);
+
+    if (kind < 0 || kind == CtKind::button)
+        return -1;
+
+    return huiItemsOfKind (kind)[CtKind::subIndexOfId (id)];
+}
+
+bool HuiItemList::holdsAmongFirst (int count, int item) const noexcept
+{
+    // A count may exceed the list's length (the jog wheel's label search counts 4 entries of
+    // its one), so the search never goes past the list's own end.
+    const auto* end = items + std::clamp (count, 0, size);
+    return std::find (items, end, item) != end;
+}
 
 //==============================================================================
 const uint8_t (*Defa::tableForMode (int mode))[3]
@@ -176,10 +210,10 @@ namespace
                 else
                     value = hui ? protoolsButtonDefaults[s - numStripButtons] : table[s][2];
                 break;
-            case CtKind::knob:        value = hui ? protoolsKnobIndexes[s] : abletonLiveKnobValues[s]; break;
-            case CtKind::jogWheel:    value = hui ? 17 : 60; break;
-            case CtKind::fader:       value = hui ? protoolsFaderIndexes[s] : abletonLiveFaderValues[s]; break;
-            case CtKind::masterFader: value = hui ? protoolsMasterFaderIndexes[0] : abletonLiveMasterFaderValues[0]; break;
+            case CtKind::knob:        value = hui ? fixedHuiItemOf (id) : abletonLiveKnobValues[s]; break;
+            case CtKind::jogWheel:    value = hui ? fixedHuiItemOf (id) : 60; break;
+            case CtKind::fader:       value = hui ? fixedHuiItemOf (id) : abletonLiveFaderValues[s]; break;
+            case CtKind::masterFader: value = hui ? fixedHuiItemOf (id) : abletonLiveMasterFaderValues[0]; break;
             default: break;
         }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <juce_core/juce_core.h>
 
 // The built-in tables of the mapping model.
 //
@@ -23,11 +24,36 @@ extern const uint8_t (* const arrForMoid[4])[3];
 extern const uint8_t protoolsKnobIndexes[8];
 extern const uint8_t protoolsFaderIndexes[16];
 extern const uint8_t protoolsMasterFaderIndexes[2];
+extern const uint8_t protoolsJogWheelIndexes[1];
 extern const uint8_t protoolsButtonDefaults[50];
 extern const uint8_t protoolsButtonIndexes[101];
 extern const uint8_t abletonLiveKnobValues[8];
 extern const uint8_t abletonLiveFaderValues[16];
 extern const uint8_t abletonLiveMasterFaderValues[2];
+
+// The HUI item list of a control kind: the item numbers a control of that kind may carry, of
+// which entry s is the HUI item of the kind's control s wherever that control's item is fixed
+// (every kind but the buttons). Lists are read through here, never picked by kind elsewhere.
+struct HuiItemList
+{
+    const uint8_t* items = nullptr;
+    int size = 0;
+
+    /** Entry i; 0 past the end of the list. */
+    int operator[] (int i) const noexcept { return i >= 0 && i < size ? items[i] : 0; }
+
+    /** Whether one of the first `count` entries is `item`. */
+    bool holdsAmongFirst (int count, int item) const noexcept;
+};
+
+/** The HUI item list of a kind (0 button, 1 knob, 2 jog wheel, 3 fader, 4 master fader); an
+    empty list for any other number. */
+HuiItemList huiItemsOfKind (int kind) noexcept;
+
+/** The HUI item of a control whose item does not follow its stored number (every kind but the
+    buttons): the entry of its kind's list at its sub-index; -1 for a button or an id outside
+    1 to 108. */
+int fixedHuiItemOf (int id) noexcept;
 
 // Name tables: rows of NUL-terminated ASCII names, zero-filled to the row width.
 using NameRow = char[40];
@@ -50,6 +76,44 @@ extern const int huiItemCounts[5];
 extern const int huiLabelCounts[5];
 extern const int tyvaOfSele[4];
 extern const int typeNibbles[3];
+
+// The message-type choices: 0 note, 1 control change, 2 program change, 3 pitch bend. Every
+// reader turns a box item, a status nibble or a stored type text into a choice, and a choice
+// into its name, nibble, value names or type text, through here and nowhere else.
+struct MsgTypeChoice
+{
+    enum : int { note = 0, controlChange = 1, programChange = 2, pitchBend = 3 };
+    static constexpr int numChoices = 4;
+
+    /** How many choices the message-type box offers a button (note, control change, program
+        change) or a continuous control (control change, pitch bend). */
+    static int numOffered (bool forButton) noexcept;
+
+    /** The choice behind item `item` (from 0) of the message-type box; -1 past its items. */
+    static int offeredAt (bool forButton, int item) noexcept;
+
+    /** The item of the message-type box whose choice has the status nibble; 0, the first item,
+        for a nibble that no offered choice has. */
+    static int itemOfNibble (bool forButton, int nibble) noexcept;
+
+    /** The choice behind that item: the one the box shows for the nibble. */
+    static int choiceOfNibble (bool forButton, int nibble) noexcept;
+
+    /** The choice's display name, a row of msgTypes. */
+    static const char* nameOf (int choice) noexcept;
+
+    /** The choice's status nibble, an entry of tyvaOfSele. */
+    static int nibbleOf (int choice) noexcept;
+
+    /** The names of the choice's numbers, an entry of NCPP: NOTE, CC, or the empty PITCH rows. */
+    static const NameRow* valueNamesOf (int choice) noexcept;
+
+    /** The type text a control node stores for the choice. */
+    static juce::String slugOf (int choice);
+
+    /** The choice that a control node's type text stands for; note for a text of no choice. */
+    static int ofSlug (const juce::String& typeText);
+};
 
 // The defaults lookup of the current mode.
 struct Defa

@@ -2,7 +2,6 @@
 #include "Arrays.h"
 #include "Kestal.h"
 
-#include <algorithm>
 #include <iterator>
 
 namespace
@@ -14,28 +13,12 @@ namespace
                                                                         : juce::String();
     }
 
-    // The HUI item numbers a control of the given kind may carry. A kind's label count can
-    // exceed the length of its list (the jog wheel's list is the one item 17), so the search
-    // never goes past the list's own end.
+    // Whether a HUI label search of the given kind finds the item: it goes through the first
+    // huiLabelCounts entries of the kind's item list.
     bool isHuiItemOfKind (int kind, int item)
     {
-        static const uint8_t jogWheelItems[] = { 17 };
-
-        const uint8_t* list = nullptr;
-        int length = 0;
-
-        switch (kind)
-        {
-            case CtKind::button:      list = protoolsButtonIndexes;      length = (int) std::size (protoolsButtonIndexes);      break;
-            case CtKind::knob:        list = protoolsKnobIndexes;        length = (int) std::size (protoolsKnobIndexes);        break;
-            case CtKind::jogWheel:    list = jogWheelItems;              length = (int) std::size (jogWheelItems);              break;
-            case CtKind::fader:       list = protoolsFaderIndexes;       length = (int) std::size (protoolsFaderIndexes);       break;
-            case CtKind::masterFader: list = protoolsMasterFaderIndexes; length = (int) std::size (protoolsMasterFaderIndexes); break;
-            default: return false;
-        }
-
-        const int count = std::min (huiLabelCounts[kind], length);
-        return std::find (list, list + count, item) != list + count;
+        return juce::isPositiveAndBelow (kind, CtKind::numKinds)
+                 && huiItemsOfKind (kind).holdsAmongFirst (huiLabelCounts[kind], item);
     }
 }
 
@@ -97,17 +80,8 @@ juce::String MappableButton::getLabelText()
     // number stored in the map.
     if (mode == CtMode::hui)
     {
-        const int s = CtKind::subIndexOfId (id);
-        int item;
-
-        switch (CtKind::kindOfId (id))
-        {
-            case CtKind::knob:        item = protoolsKnobIndexes[s];  break;
-            case CtKind::fader:       item = protoolsFaderIndexes[s]; break;
-            case CtKind::jogWheel:    item = 17;                      break;
-            case CtKind::masterFader: item = 8;                       break;
-            default:                  item = (int) value.getValue();  break;
-        }
+        const int fixedItem = fixedHuiItemOf (id);
+        const int item = fixedItem >= 0 ? fixedItem : (int) value.getValue();
 
         return isHuiItemOfKind (kindIndex, item) ? nameRow (protoolsControlNames, item) : juce::String();
     }

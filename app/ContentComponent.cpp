@@ -15,24 +15,6 @@ namespace
 
     constexpr int mainUnitWidth = 1010, extenderWidth = 760;
 
-    // The type nibbles a control's message-type box offers, in item order.
-    const int buttonNibbles[]     = { 9, 11, 12 };
-    const int continuousNibbles[] = { 11, 14 };
-
-    // Position of a type nibble in the control's list of types; a nibble the list lacks reads
-    // as the first type.
-    int typeChoiceOf (bool isButton, int nibble)
-    {
-        const int* list = isButton ? buttonNibbles : continuousNibbles;
-        const int count = isButton ? 3 : 2;
-
-        for (int i = 0; i < count; ++i)
-            if (list[i] == nibble)
-                return i;
-
-        return 0;
-    }
-
     juce::File runFileChooser (bool forSaving)
     {
         juce::FileChooser chooser (forSaving ? "Save Mapping" : "Load Mapping", juce::File(), "*.pelto", true, false, nullptr);
@@ -463,109 +445,119 @@ void ContentComponent::updWith (MapComboBox& box, MappableButton* control)
     if (table == nullptr || ! CtKind::isValidId (id))
         return;
 
-    const int kind = control->kindIndex;
-    const auto* e = table[id - 1];
-    const int e0 = e[0], e1 = e[1];
-    const int E = Defa::getMsVal (id);
-    const bool isButton = CtKind::kindOfId (id) == CtKind::button;
+    const auto* entry = table[id - 1];
 
     if (&box == &channelBox)
-    {
-        for (int c = 1; c <= 16; ++c)
-            box.addItem (juce::String (c), c);
-
-        box.setEnabled (m == CtMode::userDefined);
-
-        if (m != CtMode::hui)
-            box.setSelectedItemIndex (e1 & 0x0F, juce::dontSendNotification);
-    }
+        fillChannelBox (entry, m);
     else if (&box == &msgTypeBox)
-    {
-        if (isButton)
-            for (int choice : { 0, 1, 2 })
-                box.addItem (juce::String (choice + 1) + ") " + msgTypes[choice], choice + 1);
-        else
-            for (int choice : { 1, 3 })
-                box.addItem (juce::String (box.getNumItems() + 1) + ") " + msgTypes[choice], box.getNumItems() + 1);
-
-        box.setEnabled (m == CtMode::userDefined);
-
-        if (m != CtMode::hui)
-            box.setSelectedItemIndex (typeChoiceOf (isButton, e0), juce::dontSendNotification);
-    }
+        fillMsgTypeBox (*control, entry, m);
+    else if (&box == &messageBox && m == CtMode::hui)
+        fillMessageBoxWithHuiItems (*control);
     else if (&box == &messageBox)
-    {
-        if (m != CtMode::hui)
-        {
-            const int J = typeChoiceOf (isButton, e0);
-            const NameRow* functions = m == CtMode::logic ? logicNotes : m == CtMode::userDefined ? nuendoNotes : cubaseNotes;
-
-            for (int w = 0; w < 128; ++w)
-            {
-                juce::String name;
-
-                if (isButton)
-                {
-                    char* first = const_cast<char*> (NCPP[J][w]);
-                    char* joined = strcat_0 (first, "  ", functions[w], nullptr);
-                    name = joined;
-
-                    if (joined != first)
-                        free (joined);
-                }
-                else
-                {
-                    name = NCPP[J + 1][w];
-                }
-
-                box.addItem (juce::String (w) + ") " + name, w + 1);
-                box.itemValues.add (w);
-            }
-
-            box.setEnabled (m == CtMode::userDefined);
-
-            if (E < 128)
-                box.setSelectedItemIndex (E, juce::dontSendNotification);
-        }
-        else
-        {
-            static const uint8_t jogWheelItems[] = { 17 };
-            const uint8_t* items[CtKind::numKinds] = { protoolsButtonIndexes, protoolsKnobIndexes, jogWheelItems,
-                                                       protoolsFaderIndexes, protoolsMasterFaderIndexes };
-            const int n = juce::isPositiveAndBelow (kind, CtKind::numKinds) ? huiItemCounts[kind] : 0;
-
-            for (int w = 0; w < n; ++w)
-            {
-                const int h = kind == CtKind::jogWheel ? 17 : items[kind][w];
-                box.addItem (protoolsControlNames[h], w + 1);
-                box.itemValues.add (h);
-            }
-
-            box.setEnabled (false);
-
-            if (isButton)
-            {
-                const int stored = control->value.getValue();
-                const int index = box.itemValues.indexOf (stored);
-
-                if (index >= 0)
-                    box.setSelectedItemIndex (index, juce::dontSendNotification);
-            }
-        }
-    }
+        fillMessageBoxWithNumbers (*control, entry, m);
 
     control->updateText();
 }
 
+// The channels 1 to 16, the entry's own selected; HUI mode shows none.
+void ContentComponent::fillChannelBox (const uint8_t* entry, int m)
+{
+    for (int c = 1; c <= 16; ++c)
+        channelBox.addItem (juce::String (c), c);
+
+    channelBox.setEnabled (m == CtMode::userDefined);
+
+    if (m != CtMode::hui)
+        channelBox.setSelectedItemIndex (entry[1] & 0x0F, juce::dontSendNotification);
+}
+
+// The message types open to the control's kind, the entry's own selected; HUI mode shows none.
+void ContentComponent::fillMsgTypeBox (const MappableButton& control, const uint8_t* entry, int m)
+{
+    const bool isButton = CtKind::kindOfId (control.controlId) == CtKind::button;
+
+    for (int item = 0; item < MsgTypeChoice::numOffered (isButton); ++item)
+        msgTypeBox.addItem (juce::String (item + 1) + ") " + MsgTypeChoice::nameOf (MsgTypeChoice::offeredAt (isButton, item)),
+                            item + 1);
+
+    msgTypeBox.setEnabled (m == CtMode::userDefined);
+
+    if (m != CtMode::hui)
+        msgTypeBox.setSelectedItemIndex (MsgTypeChoice::itemOfNibble (isButton, entry[0]), juce::dontSendNotification);
+}
+
+// Outside HUI mode: the 128 numbers, named after the entry's message type and, for a button,
+// after the function the mode's workstation gives the note; the entry's own number selected.
+void ContentComponent::fillMessageBoxWithNumbers (const MappableButton& control, const uint8_t* entry, int m)
+{
+    const int id = control.controlId;
+    const bool isButton = CtKind::kindOfId (id) == CtKind::button;
+    const NameRow* values = MsgTypeChoice::valueNamesOf (MsgTypeChoice::choiceOfNibble (isButton, entry[0]));
+    const NameRow* functions = m == CtMode::logic ? logicNotes : m == CtMode::userDefined ? nuendoNotes : cubaseNotes;
+
+    for (int w = 0; w < 128; ++w)
+    {
+        juce::String name;
+
+        if (isButton)
+        {
+            char* first = const_cast<char*> (values[w]);
+            char* joined = strcat_0 (first, "  ", functions[w], nullptr);
+            name = joined;
+
+            if (joined != first)
+                free (joined);
+        }
+        else
+        {
+            name = values[w];
+        }
+
+        messageBox.addItem (juce::String (w) + ") " + name, w + 1);
+        messageBox.itemValues.add (w);
+    }
+
+    messageBox.setEnabled (m == CtMode::userDefined);
+
+    const int E = Defa::getMsVal (id);
+
+    if (E < 128)
+        messageBox.setSelectedItemIndex (E, juce::dontSendNotification);
+}
+
+// HUI mode: the items the control's kind may carry, never enabled; a button's stored item
+// selected, a continuous control's none.
+void ContentComponent::fillMessageBoxWithHuiItems (const MappableButton& control)
+{
+    const int kind = control.kindIndex;
+    const auto items = huiItemsOfKind (kind);
+    const int n = juce::isPositiveAndBelow (kind, CtKind::numKinds) ? juce::jmin (huiItemCounts[kind], items.size) : 0;
+
+    for (int w = 0; w < n; ++w)
+    {
+        const int h = items[w];
+        messageBox.addItem (protoolsControlNames[h], w + 1);
+        messageBox.itemValues.add (h);
+    }
+
+    messageBox.setEnabled (false);
+
+    if (CtKind::kindOfId (control.controlId) == CtKind::button)
+    {
+        const int stored = control.value.getValue();
+        const int index = messageBox.itemValues.indexOf (stored);
+
+        if (index >= 0)
+            messageBox.setSelectedItemIndex (index, juce::dontSendNotification);
+    }
+}
+
+//==============================================================================
 void ContentComponent::comboBoxChanged (juce::ComboBox* box)
 {
-    const int m = Kestal::getInstance()->getCurrCtMode();
-
     if (box == &modeBox)
     {
-        kestalState().setCurrentMode (modeBox.getSelectedItemIndex());
-        rebindSurface();
-
+        applyModeBox();
         return;
     }
 
@@ -574,53 +566,67 @@ void ContentComponent::comboBoxChanged (juce::ComboBox* box)
     if (c == nullptr || ! CtKind::isValidId (c->controlId))
         return;
 
-    auto& entry = ud[c->controlId - 1];
+    // Only the user-defined mode keeps the user's edits in a table beside the map.
+    uint8_t* udEntry = Kestal::getInstance()->getCurrCtMode() == CtMode::userDefined ? ud[c->controlId - 1] : nullptr;
 
     if (box == &messageBox)
-    {
-        const int index = messageBox.getSelectedItemIndex();
-        const int v = juce::isPositiveAndBelow (index, messageBox.itemValues.size()) ? messageBox.itemValues[index] : 0;
-
-        if (m == CtMode::userDefined)
-            entry[2] = (uint8_t) v;
-
-        c->value = v;
-        c->updateText();
-    }
+        applyMessageBox (*c, udEntry);
     else if (box == &msgTypeBox)
-    {
-        const int s = msgTypeBox.getSelectedId();
-        const int isCont = CtKind::kindOfId (c->controlId) != CtKind::button ? 1 : 0;
-        const int t = (isCont + 1) * (s - 1) + isCont;
-
-        if (! juce::isPositiveAndBelow (t, 4))
-            return;
-
-        if (m == CtMode::userDefined)
-        {
-            const int n = tyvaOfSele[t];
-            entry[0] = (uint8_t) n;
-            entry[1] = (uint8_t) ((entry[1] & 0x0F) | (n << 4));
-        }
-
-        // Program change has no message type of the map's own; it is stored by name so that a
-        // saved mapping keeps it.
-        static const char* const typeSlugs[] = { "note", "cc", "program", "pitch" };
-        c->type = juce::String (typeSlugs[t]);
-        c->updateText();
-        updWith (messageBox, c);
-    }
+        applyMsgTypeBox (*c, udEntry);
     else if (box == &channelBox)
+        applyChannelBox (*c, udEntry);
+}
+
+void ContentComponent::applyModeBox()
+{
+    kestalState().setCurrentMode (modeBox.getSelectedItemIndex());
+    rebindSurface();
+}
+
+void ContentComponent::applyMessageBox (MappableButton& c, uint8_t* udEntry)
+{
+    const int index = messageBox.getSelectedItemIndex();
+    const int v = juce::isPositiveAndBelow (index, messageBox.itemValues.size()) ? messageBox.itemValues[index] : 0;
+
+    if (udEntry != nullptr)
+        udEntry[2] = (uint8_t) v;
+
+    c.value = v;
+    c.updateText();
+}
+
+void ContentComponent::applyMsgTypeBox (MappableButton& c, uint8_t* udEntry)
+{
+    const bool isButton = CtKind::kindOfId (c.controlId) == CtKind::button;
+    const int choice = MsgTypeChoice::offeredAt (isButton, msgTypeBox.getSelectedId() - 1);
+
+    if (choice < 0)
+        return;
+
+    if (udEntry != nullptr)
     {
-        const int s = channelBox.getSelectedId();
-
-        if (s < 1 || s > 16)
-            return;
-
-        if (m == CtMode::userDefined)
-            entry[1] = (uint8_t) ((entry[1] & 0xF0) | (s - 1));
-
-        c->chan = s;
-        c->updateText();
+        const int n = MsgTypeChoice::nibbleOf (choice);
+        udEntry[0] = (uint8_t) n;
+        udEntry[1] = (uint8_t) ((udEntry[1] & 0x0F) | (n << 4));
     }
+
+    c.type = MsgTypeChoice::slugOf (choice);
+    c.updateText();
+
+    // The numbers' names follow the type.
+    updWith (messageBox, &c);
+}
+
+void ContentComponent::applyChannelBox (MappableButton& c, uint8_t* udEntry)
+{
+    const int s = channelBox.getSelectedId();
+
+    if (s < 1 || s > 16)
+        return;
+
+    if (udEntry != nullptr)
+        udEntry[1] = (uint8_t) ((udEntry[1] & 0xF0) | (s - 1));
+
+    c.chan = s;
+    c.updateText();
 }

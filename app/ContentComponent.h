@@ -52,6 +52,20 @@ private:
     void saveFile();
     void rebindSurface();
     void showModel (bool extender);
+
+    // What updWith does for each box, given the default-table entry of the control and the
+    // current mode.
+    void fillChannelBox (const uint8_t* entry, int m);
+    void fillMsgTypeBox (const MappableButton& control, const uint8_t* entry, int m);
+    void fillMessageBoxWithNumbers (const MappableButton& control, const uint8_t* entry, int m);
+    void fillMessageBoxWithHuiItems (const MappableButton& control);
+
+    // What comboBoxChanged does for each box. udEntry is the control's row of the user-defined
+    // table, which takes the edit too, or nullptr outside the user-defined mode.
+    void applyModeBox();
+    void applyMessageBox (MappableButton& control, uint8_t* udEntry);
+    void applyMsgTypeBox (MappableButton& control, uint8_t* udEntry);
+    void applyChannelBox (MappableButton& control, uint8_t* udEntry);
     juce::Rectangle<int> logoHotArea() const;
     juce::Rectangle<int> modelPictureArea() const;
     const juce::Image& modelPicture() const { return isExtender ? extenderImage : mainUnitImage; }

@@ -129,6 +129,56 @@ namespace
         }
     }
 
+    // A padded or unrecognised mode text reads as some mode; the map stores that mode's own
+    // slug, so that it is found again as the map of the mode it replaced. A missing one goes
+    // first, where the system's own maps have it, so that a saved copy reads as theirs do.
+    void storeModeSlugFirst (juce::ValueTree& map, CtMode m)
+    {
+        if (map.hasProperty (Tags::mode))
+        {
+            map.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+            return;
+        }
+
+        juce::NamedValueSet others;
+        for (int i = 0; i < map.getNumProperties(); ++i)
+            others.set (map.getPropertyName (i), map[map.getPropertyName (i)]);
+
+        map.removeAllProperties (nullptr);
+        map.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
+
+        for (const auto& property : others)
+            map.setProperty (property.name, property.value, nullptr);
+    }
+
+    // The user-defined table is the map's types and channels, rebuilt whole from a loaded
+    // user-defined map; a control the map lacks gives a note on channel 1, number 0.
+    void rebuildUserDefinedTable (const juce::ValueTree& map)
+    {
+        const auto controls = map.getChildWithName (Tags::controls);
+
+        for (int id = 1; id <= CtKind::numControls; ++id)
+        {
+            juce::ValueTree control;
+
+            for (const auto& child : controls)
+                if ((int) child[Tags::id] == id)
+                {
+                    control = child;
+                    break;
+                }
+
+            // A type text of no message-type choice, a missing one included, reads as a note.
+            const int nibble = MsgTypeChoice::nibbleOf (MsgTypeChoice::ofSlug (control[Tags::type].toString()));
+            const int chan = control.getProperty (Tags::chan, 1);
+            const int v = control.getProperty (Tags::value, 0);
+
+            ud[id - 1][0] = (uint8_t) nibble;
+            ud[id - 1][1] = (uint8_t) (((nibble * 16) | (chan - 1)) & 0xFF);
+            ud[id - 1][2] = (uint8_t) (v & 0xFF);
+        }
+    }
+
     // The device needs 2 ms after each message; fenz::pauseFor keeps that as a floor and
     // oversleeps it as little as the system allows, which over 248 pauses is what the
     // transfer's length comes to.
@@ -224,25 +274,7 @@ juce::Result Kestal::openFile (const juce::File& file)
     const CtMode m (loaded.getProperty (Tags::mode, juce::String()).toString());
     addMissingControls (loaded, m);
 
-    // A padded or unrecognised mode text reads as some mode; store that mode's own slug so the
-    // loaded map is found again as the map of the mode it replaced. A missing one goes first,
-    // where the system's own maps have it, so that a saved copy reads as theirs do.
-    if (! loaded.hasProperty (Tags::mode))
-    {
-        juce::NamedValueSet others;
-        for (int i = 0; i < loaded.getNumProperties(); ++i)
-            others.set (loaded.getPropertyName (i), loaded[loaded.getPropertyName (i)]);
-
-        loaded.removeAllProperties (nullptr);
-        loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
-
-        for (const auto& property : others)
-            loaded.setProperty (property.name, property.value, nullptr);
-    }
-    else
-    {
-        loaded.setProperty (Tags::mode, CtMode::slugForType (m), nullptr);
-    }
+    storeModeSlugFirst (loaded, m);
 
     const int position = impl->modes.indexOf (impl->findMode (m));
     impl->modes.removeChild (position, nullptr);
@@ -251,33 +283,7 @@ juce::Result Kestal::openFile (const juce::File& file)
     impl->setCurrentMode (CtMode (loaded.getProperty (Tags::mode).toString()));
 
     if (m == CtMode::userDefined)
-    {
-        const auto controls = loaded.getChildWithName (Tags::controls);
-
-        for (int id = 1; id <= CtKind::numControls; ++id)
-        {
-            juce::ValueTree control;
-
-            for (const auto& child : controls)
-                if ((int) child[Tags::id] == id)
-                {
-                    control = child;
-                    break;
-                }
-
-            // "program" is how the editor stores a program change, which has no message type of
-            // the map's own; every other unknown text reads as a note.
-            const auto typeText = control[Tags::type].toString();
-            const int t = typeText == "cc" ? 1 : typeText == "pitch" ? 2 : 0;
-            const int nibble = typeText == "program" ? 0xC : typeNibbles[t];
-            const int chan = control.getProperty (Tags::chan, 1);
-            const int v = control.getProperty (Tags::value, 0);
-
-            ud[id - 1][0] = (uint8_t) nibble;
-            ud[id - 1][1] = (uint8_t) (((nibble * 16) | (chan - 1)) & 0xFF);
-            ud[id - 1][2] = (uint8_t) (v & 0xFF);
-        }
-    }
+        rebuildUserDefinedTable (loaded);
 
     return juce::Result::ok();
 }

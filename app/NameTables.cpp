@@ -1,4 +1,5 @@
 #include "Arrays.h"
+#include "ControllerMap.h"
 
 // Display names of note numbers, controller numbers, HUI items and workstation functions.
 // The texts are shown exactly as they stand, leading blanks and odd spellings included,
@@ -802,7 +803,99 @@ const int huiItemCounts[5] = { 90, 8, 1, 16, 2 };
 const int huiLabelCounts[5] = { 101, 8, 4, 16, 2 };
 
 // Status nibble of a message-type choice: note, control change, program change, pitch bend.
-const int tyvaOfSele[4] = { 0x9, 0xB, 0xC, 0xE };
+constexpr int tyvaOfSele[4] = { 0x9, 0xB, 0xC, 0xE };
 
-// Status nibble of a control type: note, cc, pitch.
-const int typeNibbles[3] = { 0x9, 0xB, 0xE };
+//==============================================================================
+namespace
+{
+    // What a message-type choice is beside its name (msgTypes) and nibble (tyvaOfSele): the
+    // control type it is stored as, the NCPP entry that names its numbers, and the controls
+    // the message-type box offers it to, in choice order, which is the box's item order.
+    struct ChoiceRow
+    {
+        int ctType;          // -1: program change has no control type
+        int valueNames;
+        bool forButtons, forContinuous;
+    };
+
+    constexpr ChoiceRow choiceRows[MsgTypeChoice::numChoices] = {
+        /* note           */ {  0, 0, true,  false },
+        /* control change */ {  1, 1, true,  true  },
+        /* program change */ { -1, 2, true,  false },
+        /* pitch bend     */ {  2, 2, false, true  },
+    };
+
+    // Program change has no type of the map's own; the editor stores it under this text, so
+    // that a saved mapping keeps it.
+    constexpr const char* programChangeSlug = "program";
+
+    bool isOfferedTo (bool forButton, int choice) noexcept
+    {
+        return forButton ? choiceRows[choice].forButtons : choiceRows[choice].forContinuous;
+    }
+
+    constexpr int nibbleOfType (int type)
+    {
+        for (int c = 0; c < MsgTypeChoice::numChoices; ++c)
+            if (choiceRows[c].ctType == type)
+                return tyvaOfSele[c];
+
+        return 0;
+    }
+}
+
+// Status nibble of a control type (note, cc, pitch): that of the choice the type is stored for.
+const int typeNibbles[3] = { nibbleOfType (0), nibbleOfType (1), nibbleOfType (2) };
+
+int MsgTypeChoice::numOffered (bool forButton) noexcept
+{
+    int count = 0;
+
+    for (int c = 0; c < numChoices; ++c)
+        if (isOfferedTo (forButton, c))
+            ++count;
+
+    return count;
+}
+
+int MsgTypeChoice::offeredAt (bool forButton, int item) noexcept
+{
+    for (int c = 0; c < numChoices; ++c)
+        if (isOfferedTo (forButton, c) && item-- == 0)
+            return c;
+
+    return -1;
+}
+
+int MsgTypeChoice::itemOfNibble (bool forButton, int nibble) noexcept
+{
+    for (int item = 0; item < numOffered (forButton); ++item)
+        if (nibbleOf (offeredAt (forButton, item)) == nibble)
+            return item;
+
+    return 0;
+}
+
+int MsgTypeChoice::choiceOfNibble (bool forButton, int nibble) noexcept
+{
+    return offeredAt (forButton, itemOfNibble (forButton, nibble));
+}
+
+const char* MsgTypeChoice::nameOf (int choice) noexcept      { return msgTypes[choice]; }
+int MsgTypeChoice::nibbleOf (int choice) noexcept            { return tyvaOfSele[choice]; }
+const NameRow* MsgTypeChoice::valueNamesOf (int choice) noexcept { return NCPP[choiceRows[choice].valueNames]; }
+
+juce::String MsgTypeChoice::slugOf (int choice)
+{
+    const int type = choiceRows[choice].ctType;
+    return type >= 0 ? CtType::slugForType (type) : juce::String (programChangeSlug);
+}
+
+int MsgTypeChoice::ofSlug (const juce::String& typeText)
+{
+    for (int c = 0; c < numChoices; ++c)
+        if (typeText == slugOf (c))
+            return c;
+
+    return note;
+}

@@ -106,6 +106,49 @@ namespace
         EXPECT_EQ (abletonLiveMasterFaderValues[1], 60);
     }
 
+    TEST (ValueLists, EachKindReadsItsOwnHuiItemList)
+    {
+        struct Case { int kind; const uint8_t* list; int size; };
+
+        for (const auto& c : { Case { CtKind::button, protoolsButtonIndexes, 101 }, Case { CtKind::knob, protoolsKnobIndexes, 8 },
+                               Case { CtKind::jogWheel, protoolsJogWheelIndexes, 1 }, Case { CtKind::fader, protoolsFaderIndexes, 16 },
+                               Case { CtKind::masterFader, protoolsMasterFaderIndexes, 2 } })
+        {
+            const auto items = huiItemsOfKind (c.kind);
+            EXPECT_EQ (items.items, c.list) << "kind " << c.kind;
+            EXPECT_EQ (items.size, c.size) << "kind " << c.kind;
+        }
+
+        EXPECT_EQ (protoolsJogWheelIndexes[0], 17);
+
+        for (int kind : { -1, CtKind::numKinds })
+        {
+            EXPECT_EQ (huiItemsOfKind (kind).size, 0) << "kind " << kind;
+            EXPECT_FALSE (huiItemsOfKind (kind).holdsAmongFirst (4, 0)) << "kind " << kind;
+        }
+
+        // The jog wheel's label search counts more entries than its list holds.
+        const auto jogWheel = huiItemsOfKind (CtKind::jogWheel);
+        EXPECT_TRUE (jogWheel.holdsAmongFirst (4, 17));
+        EXPECT_FALSE (jogWheel.holdsAmongFirst (4, 0));
+        EXPECT_FALSE (jogWheel.holdsAmongFirst (0, 17));
+        EXPECT_EQ (jogWheel[1], 0);
+
+        // The buttons' list is searched only as far as it is counted.
+        const auto buttons = huiItemsOfKind (CtKind::button);
+        EXPECT_TRUE (buttons.holdsAmongFirst (90, 107));
+        EXPECT_FALSE (buttons.holdsAmongFirst (90, 108));
+    }
+
+    TEST (ValueLists, ContinuousControlsHaveAFixedHuiItemAndButtonsNone)
+    {
+        struct Case { int id, item; };
+
+        for (const auto& c : { Case { 1, -1 }, Case { 90, -1 }, Case { 91, 9 }, Case { 98, 16 }, Case { 99, 17 },
+                               Case { 100, 0 }, Case { 107, 7 }, Case { 108, 8 }, Case { 0, -1 }, Case { 109, -1 } })
+            EXPECT_EQ (fixedHuiItemOf (c.id), c.item) << "id " << c.id;
+    }
+
     TEST (DefaultFill, ResetsTheUserTableOutsideHuiOnly)
     {
         CtMap logic { CtMode (1) };

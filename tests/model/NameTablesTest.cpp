@@ -326,3 +326,64 @@ TEST (NameTables, StatusNibbles)
     for (int t = 0; t < 3; ++t)
         EXPECT_EQ (typeNibbles[t], typeNibble[t]) << "type " << t;
 }
+
+//==============================================================================
+// The message-type box of a button offers note, control change and program change; that of a
+// continuous control control change and pitch bend. Each choice carries its own name, nibble,
+// value names and stored type text.
+TEST (MessageTypeChoices, TheBoxOffersEachControlItsOwnChoicesInOrder)
+{
+    struct Case { bool forButton; std::vector<int> choices; };
+
+    for (const auto& c : { Case { true, { MsgTypeChoice::note, MsgTypeChoice::controlChange, MsgTypeChoice::programChange } },
+                           Case { false, { MsgTypeChoice::controlChange, MsgTypeChoice::pitchBend } } })
+    {
+        ASSERT_EQ (MsgTypeChoice::numOffered (c.forButton), (int) c.choices.size());
+
+        for (int item = 0; item < (int) c.choices.size(); ++item)
+        {
+            EXPECT_EQ (MsgTypeChoice::offeredAt (c.forButton, item), c.choices[(size_t) item]) << c.forButton << " item " << item;
+            EXPECT_EQ (MsgTypeChoice::itemOfNibble (c.forButton, MsgTypeChoice::nibbleOf (c.choices[(size_t) item])), item)
+                << c.forButton << " item " << item;
+            EXPECT_EQ (MsgTypeChoice::choiceOfNibble (c.forButton, MsgTypeChoice::nibbleOf (c.choices[(size_t) item])),
+                       c.choices[(size_t) item]) << c.forButton << " item " << item;
+        }
+
+        EXPECT_EQ (MsgTypeChoice::offeredAt (c.forButton, -1), -1) << c.forButton;
+        EXPECT_EQ (MsgTypeChoice::offeredAt (c.forButton, (int) c.choices.size()), -1) << c.forButton;
+    }
+
+    // A nibble the box does not offer shows its first item.
+    for (int nibble : { 0, 0xE })
+    {
+        EXPECT_EQ (MsgTypeChoice::itemOfNibble (true, nibble), 0) << nibble;
+        EXPECT_EQ (MsgTypeChoice::choiceOfNibble (true, nibble), MsgTypeChoice::note) << nibble;
+    }
+
+    for (int nibble : { 0, 0x9, 0xC })
+    {
+        EXPECT_EQ (MsgTypeChoice::itemOfNibble (false, nibble), 0) << nibble;
+        EXPECT_EQ (MsgTypeChoice::choiceOfNibble (false, nibble), MsgTypeChoice::controlChange) << nibble;
+    }
+}
+
+TEST (MessageTypeChoices, EachChoiceHasItsNameNibbleValueNamesAndTypeText)
+{
+    struct Case { int choice; const char* name; int nibble; const NameRow* valueNames; const char* slug; };
+
+    for (const auto& c : { Case { MsgTypeChoice::note,          "Note",    0x9, NOTE,  "note" },
+                           Case { MsgTypeChoice::controlChange, "CC",      0xB, CC,    "cc" },
+                           Case { MsgTypeChoice::programChange, "Program", 0xC, PITCH, "program" },
+                           Case { MsgTypeChoice::pitchBend,     "Pitch",   0xE, PITCH, "pitch" } })
+    {
+        EXPECT_STREQ (MsgTypeChoice::nameOf (c.choice), c.name);
+        EXPECT_EQ (MsgTypeChoice::nibbleOf (c.choice), c.nibble) << c.name;
+        EXPECT_EQ (MsgTypeChoice::valueNamesOf (c.choice), c.valueNames) << c.name;
+        EXPECT_EQ (MsgTypeChoice::slugOf (c.choice), juce::String (c.slug)) << c.name;
+        EXPECT_EQ (MsgTypeChoice::ofSlug (c.slug), c.choice) << c.name;
+    }
+
+    // Type texts are compared exactly; any other reads as a note.
+    for (const char* text : { "", "Note", "CC", " cc", "pitch ", "programme", "button" })
+        EXPECT_EQ (MsgTypeChoice::ofSlug (text), MsgTypeChoice::note) << "'" << text << "'";
+}
