@@ -380,7 +380,7 @@ namespace
             if (chooser == nullptr)
             {
                 ADD_FAILURE() << "no chooser dialog is open";
-                juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+                testsupport::endEveryModalRun();
                 return;
             }
 

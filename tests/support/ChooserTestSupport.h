@@ -70,7 +70,7 @@ namespace choosertest
             if (dialog == nullptr)
             {
                 ADD_FAILURE() << "the chooser is not inside a dialog";
-                juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+                testsupport::endEveryModalRun();
                 return;
             }
 

@@ -15,7 +15,7 @@ namespace editortest
     // Ends every modal run and asynchronous box that is still open.
     inline void closeEverything()
     {
-        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        testsupport::endEveryModalRun();
         testsupport::pump();
 
         for (int i = juce::TopLevelWindow::getNumTopLevelWindows(); --i >= 0;)

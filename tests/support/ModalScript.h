@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
+#include "GuiTestSupport.h"
 
 #include <functional>
 #include <vector>
@@ -51,7 +52,7 @@ private:
         {
             ADD_FAILURE() << "modal window " << next + 1 << " never opened";
             stopTimer();
-            juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+            testsupport::endEveryModalRun();
         }
     }
 
