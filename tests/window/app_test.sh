@@ -5,7 +5,8 @@
 # prints every case with its time limit in seconds, one a line, for the build to make a test of
 # each:
 #   app_test.sh --list
-# This file holds the cases; helpers.sh beside it, the helpers they are written with.
+# This file holds the cases; helpers.sh beside it, the helpers they are written with, and
+# widgets.sh the widgets they press, by name.
 set -uo pipefail
 
 app=$1
@@ -93,7 +94,7 @@ case_per_user() {
 window_case send-data 60
 case_send_data() {
     start_app tamrel
-    press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
+    press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 0" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no mapping"
     grep -qP "^\d+\tF0 1D 03 01 30 00 01 7F F7$" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "no header in the surface's record"
     [ "$(grep -cP '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG")" -eq 250 ] || fail "not 250 messages received"
@@ -102,13 +103,13 @@ case_send_data() {
 window_case connect 60
 case_connect() {
     start_app tamrel
-    press_for_window $((313 + 47)) $((670 - 33 + 11)) "Select your device" || fail "no device chooser"
+    press_for_window connect "Select your device" || fail "no device chooser"
     # The surface is listed and chosen: its Connect button ends the chooser.
     chooser=$(shown_window "Select your device")
     wait_for_settled_geometry "$chooser" || fail "the device chooser did not settle"
     click_until $((geo_x + 90 + 50)) $((geo_y + geo_h - 10 - 15)) is_gone "Select your device" \
         || fail "the chooser did not accept the surface"
-    press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
+    press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 0" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no mapping"
 }
 
@@ -118,10 +119,10 @@ case_edit_and_send() {
     # Select strip 1's REC button (control 1), switch the mode box to the user-defined mode,
     # set the channel box to 5, and send. The boxes' keys go to the main window's focus.
     xdotool windowfocus --sync "$window"
-    select_control $((24 + 25)) $((66 + 160 + 12)) || fail "control 1 could not be selected"
-    pick_in_box $((25 + 100)) $((670 - 65 + 11)) 3 || fail "the mode box did not take the user-defined mode"
-    pick_in_box $((395 + 55)) $((670 - 65 + 11)) 4 || fail "the channel box did not take channel 5"
-    press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
+    select_control rec-1 || fail "control 1 could not be selected"
+    pick_in_box mode-box 3 || fail "the mode box did not take the user-defined mode"
+    pick_in_box channel-box 4 || fail "the channel box did not take channel 5"
+    press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
     # The header with command 4, then control 1's pass-1 message on channel 5 (4 on the wire).
     grep -A1 -P "\tF0 1D 03 01 30 00 04 7F F7$" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n1 | grep -qP "\t9F 04 00$" \
@@ -138,10 +139,10 @@ case_file_dialogs() {
     write_user_defined_map > "$work/expected.pelto"
     start_app tamrel
 
-    press_for_window $((525 + 47)) $((670 - 33 + 11)) "Load Mapping" || fail "no Load Mapping dialog"
+    press_for_window load-file "Load Mapping" || fail "no Load Mapping dialog"
     choose_in_dialog "Load Mapping" "$work/maps/mine.pelto"
     wait_until_gone "Load Mapping" || fail "the Load Mapping dialog did not close"
-    press_for_window $((419 + 47)) $((670 - 33 + 11)) "Send Mapping" || fail "no Send Mapping box"
+    press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
     [ "$(grep -cP '^\d+\t' "$KESTAL_VIRTUAL_SURFACE_LOG")" -eq 250 ] || fail "not all 108 controls were sent"
     # Control 1's two messages: a control change on channel 5, then number 64.
@@ -151,7 +152,7 @@ case_file_dialogs() {
         || fail "control 1's number did not arrive as the file says"
     press_key_until_gone "Send Mapping" Return || fail "the Send Mapping box did not close"
 
-    press_for_window $((631 + 47)) $((670 - 33 + 11)) "Save Mapping" || fail "no Save Mapping dialog"
+    press_for_window save-file "Save Mapping" || fail "no Save Mapping dialog"
     choose_in_dialog "Save Mapping" "$work/maps/studio"
     wait_until_gone "Save Mapping" || fail "the Save Mapping dialog did not close"
     # The file is written after the dialog has gone, whole under its final name.
@@ -163,7 +164,7 @@ case_file_dialogs() {
     # stays; confirmed, it is written.
     printf 'old' > "$work/maps/studio.pelto"
     for answer in Escape Return; do
-        press_for_window $((631 + 47)) $((670 - 33 + 11)) "Save Mapping" || fail "no Save Mapping dialog"
+        press_for_window save-file "Save Mapping" || fail "no Save Mapping dialog"
         if [ "$answer" = Return ]; then
             # A cancelled overwrite shows nothing; that the editor has taken the click for this
             # dialog shows it has dealt with the answer before.
@@ -206,7 +207,7 @@ upgrade_in_full() {
     prepare_upgrade "$1" "$2"
 
     # Step 5: it begins with the connect packet, whose bytes 55 travel as 9F 05 05.
-    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
     expect_image_on_surface
 }
@@ -260,7 +261,7 @@ quit_during_upgrade() {
     pids+=($!)
     wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
     prepare_upgrade tamrel 63487
-    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
 
     if [ "$1" = close ]; then
@@ -307,17 +308,17 @@ case_firmware_typed_path() {
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after Connect's chooser"
     xdotool key m
     wait_for_window "Firmware Upgrade [M]" 30 > /dev/null || fail "M did not switch the upgrader to local files"
-    click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
     wait_for_log_line '^# upgrade mode: ' 50 || fail "the surface did not switch to its upgrade mode"
-    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
 
-    click_panel_for 350 102 "Choose The Firmware File" || fail "Select Version opened no file chooser"
+    press_for_window step-version "Choose The Firmware File" || fail "Select Version opened no file chooser"
     choose_in_dialog "Choose The Firmware File" "$first"
-    click_panel_for 350 102 "Choose The Firmware File" || fail "Select Version did not open the file chooser again"
+    press_for_window step-version "Choose The Firmware File" || fail "Select Version did not open the file chooser again"
     type_path_and_press_open "Choose The Firmware File" "$image"
 
-    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
     expect_image_on_surface
 }
@@ -334,7 +335,7 @@ case_firmware_held_quit_says_why() {
     pids+=($!)
     wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
     prepare_upgrade tamrel 63487
-    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
 
     "$close_window" "$window" || fail "could not ask the main window to close"
@@ -363,7 +364,7 @@ case_firmware_recovery() {
     export KESTAL_VIRTUAL_SURFACE_STATE=$work/surface.state
     export KESTAL_VIRTUAL_SURFACE_FAULTS=vanish-after-data=3
     prepare_upgrade tamrel $((20 * 512 + 100))
-    click_panel_until_sent 446 102 '9F 05 05' || fail "Upgrade sent nothing"
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Error" 600 > /dev/null || fail "the cut-off write ended without an error"
     grep -qx 'firmware not written whole' "$KESTAL_VIRTUAL_SURFACE_STATE" \
         || fail "the surface did not keep its unfinished write: $(cat "$KESTAL_VIRTUAL_SURFACE_STATE" 2>&1); $(grep "^#" "$KESTAL_VIRTUAL_SURFACE_LOG" | tail -n 4)"
@@ -377,7 +378,7 @@ case_firmware_recovery() {
     wait_for_log_line '^# started with firmware that was not written whole: .*only the upgrade mode starts$' 50 \
         || fail "the surface did not start in its upgrade mode"
     open_upgrader
-    click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+    press_for_window step-connect "Choose Your Fenz Device" || fail "Connect opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the upgrade port"
     # Its box has the panel's title: the other window of that name.
     local box=
@@ -398,13 +399,13 @@ case_firmware_recovery() {
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
     press_key_until_shown t "Firmware Upgrade." || fail "T did not reach the panel"
     connect_step Tamrel
-    click_panel_until_more 158 102 '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
-    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    press_until_more step-erase '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
+    press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
-    click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+    press_for_window step-version "Firmware Version" || fail "Select Version offered no version from the mirror"
     confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
     wait_until 100 downloaded_twice || fail "the image was not downloaded again"
-    click_panel_until_more 446 102 '^# connected; answered 7F$' || fail "Upgrade sent nothing"
+    press_until_more step-upgrade '^# connected; answered 7F$' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
 
     expect_image_on_surface

@@ -1,7 +1,10 @@
 # The helpers of the window cases, sourced by app_test.sh once it has read its arguments: they
 # start the application and find its windows, wait for what the cases wait for, and press keys
 # and click widgets, again when the first try was lost. They use the script's app, app_name,
-# title, close_window and pids, and the case's own folder in work.
+# title, close_window and pids, and the case's own folder in work. The widgets they press are
+# named in widgets.sh.
+
+source "$(dirname "${BASH_SOURCE[0]}")/widgets.sh"
 
 # The application takes SIGTERM as a request to quit, which a running firmware upgrade step
 # holds back until it is over; whatever is still there after five seconds is killed.
@@ -155,25 +158,26 @@ click_until() {
     return 1
 }
 
-# Clicks a point given in the content's coordinates (the window's menu bar sits above it).
-menu_bar_height=24
-content_x() { echo $((win_x + $1)); }
-content_y() { echo $((win_y + menu_bar_height + $1)); }
-click_content() {
-    xdotool mousemove "$(content_x "$1")" "$(content_y "$2")" click 1
+# Clicks the widget named $1 (in widgets.sh) until the command after it succeeds; true once it
+# does.
+press_until() {
+    local point
+    point=$(widget_centre "$1") || return 1
+    shift
+    click_until "${point% *}" "${point#* }" "$@"
 }
 
-# Presses a command button at a point of the content until the window it opens, titled $3,
-# shows.
+# Presses the button named $1 until the window it opens, titled $2, shows.
 press_for_window() {
-    click_until "$(content_x "$1")" "$(content_y "$2")" is_shown "$3"
+    press_until "$1" is_shown "$2"
 }
 
-# Clicks the control at a point of the content until it is selected: a selected control shows
-# its label as a tooltip once the pointer has moved over it since the click.
+# Clicks the control named $1 until it is selected: a selected control shows its label as a
+# tooltip once the pointer has moved over it since the click.
 select_control() {
-    local x y
-    x=$(content_x "$1") y=$(content_y "$2")
+    local point x y
+    point=$(widget_centre "$1") || return 1
+    x=${point% *} y=${point#* }
     for _ in 1 2 3; do
         xdotool mousemove "$x" "$y" click 1 mousemove $((x + 1)) "$y"
         wait_until "$patience" is_shown tooltip && return 0
@@ -181,13 +185,13 @@ select_control() {
     return 1
 }
 
-# Picks item $3 of a box at a point of the content through its pop-up menu, with the keys: the
-# menu opens at the box's current item, and $3 is how many items further down the wanted one
-# lies. The keys go to the menu once it shows.
+# Picks item $2 of the box named $1 through its pop-up menu, with the keys: the menu opens at
+# the box's current item, and $2 is how many items further down the wanted one lies. The keys
+# go to the menu once it shows.
 pick_in_box() {
-    click_until "$(content_x "$1")" "$(content_y "$2")" is_shown menu || return 1
+    press_until "$1" is_shown menu || return 1
     local keys=()
-    for _ in $(seq 1 "$3"); do keys+=(Down); done
+    for _ in $(seq 1 "$2"); do keys+=(Down); done
     xdotool key "${keys[@]}" Return
     wait_until "$patience" is_gone menu
 }
@@ -305,31 +309,22 @@ sys.exit(1)
 PY
 }
 
-# Clicks a point given in the firmware upgrade panel's coordinates (514 x 491): the panel is
-# its dialog's content, at the dialog's bottom.
-panel_x() { echo $((px + $1)); }
-panel_y() { echo $((py + ph - 491 + $1)); }
-
-# Clicks a point of the panel until a window titled $3 shows; true once it does.
-click_panel_for() {
-    click_until "$(panel_x "$1")" "$(panel_y "$2")" is_shown "$3"
-}
-
-# Clicks a point of the panel until the surface's log shows a message with the bytes $3; true
-# once it does.
-click_panel_until_sent() {
-    click_until "$(panel_x "$1")" "$(panel_y "$2")" grep -qP "^\d+\t$3\$" "$KESTAL_VIRTUAL_SURFACE_LOG"
+# Presses the step button named $1 until the surface's log shows a message with the bytes $2;
+# true once it does.
+press_until_sent() {
+    press_until "$1" grep -qP "^\d+\t$2\$" "$KESTAL_VIRTUAL_SURFACE_LOG"
 }
 
 # How many lines of the surface's log match the pattern $1; whether more than $2 do.
 log_count() { grep -cP "$1" "$KESTAL_VIRTUAL_SURFACE_LOG" 2>/dev/null; }
 log_count_above() { [ "$(log_count "$1")" -gt "$2" ]; }
 
-# Clicks a point of the panel until the surface's log has more lines matching $3 than before.
-click_panel_until_more() {
+# Presses the step button named $1 until the surface's log has more lines matching $2 than
+# before.
+press_until_more() {
     local before
-    before=$(log_count "$3")
-    click_until "$(panel_x "$1")" "$(panel_y "$2")" log_count_above "$3" "$before"
+    before=$(log_count "$2")
+    press_until "$1" log_count_above "$2" "$before"
 }
 
 # Waits for a chooser titled $1 (300 x 200, at its dialog's bottom) and presses its OK button at
@@ -355,9 +350,9 @@ wait_for_log_line() {
 }
 
 # Presses "Firmware Upgrade" and OK in the warning; leaves the upgrader's panel window in panel
-# and its place in px, py, pw and ph.
+# and its place in px, py, pw and ph, through which the panel's widgets are found.
 open_upgrader() {
-    press_for_window $((35 + 47)) $((670 - 33 + 11)) "Firmware Upgrader about to start" || fail "no warning before the upgrader"
+    press_for_window firmware-upgrade "Firmware Upgrader about to start" || fail "no warning before the upgrader"
     press_key_until_gone "Firmware Upgrader about to start" Return || fail "the warning did not take its OK"
     panel=$(wait_for_window "Firmware Upgrade") || fail "no Firmware Upgrade dialog after the warning's OK"
     wait_for_settled_geometry "$panel" || fail "the Firmware Upgrade dialog did not settle"
@@ -368,7 +363,7 @@ open_upgrader() {
 
 # Step 1: the simulated surface, recognised as the model $1.
 connect_step() {
-    click_panel_for 62 102 "Choose Your Fenz Device" || fail "Connect opened no chooser"
+    press_for_window step-connect "Choose Your Fenz Device" || fail "Connect opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Connect's chooser did not take the surface"
     wait_for_window "Firmware Upgrade: $1" > /dev/null || fail "Connect did not recognise the $1"
 }
@@ -402,14 +397,14 @@ XML
     # Step 2: the upgrade-mode request, then the surface's upgrade port in step 3. The surface
     # shows that port at once; the Erase step then holds the message thread for a while, and
     # a click on Activate meanwhile waits for it.
-    click_panel_until_sent 158 102 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
     wait_for_log_line '^# upgrade mode: ' 50 || fail "the surface did not switch to its upgrade mode"
-    click_panel_for 254 102 "Choose Your Fenz Device" || fail "Activate opened no chooser"
+    press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
 
     # Step 4: the version from the mirror, downloaded. Upgrade takes clicks once the image is
     # in; until then they are lost, and the caller's click on it is made again.
-    click_panel_for 350 102 "Firmware Version" || fail "Select Version offered no version from the mirror"
+    press_for_window step-version "Firmware Version" || fail "Select Version offered no version from the mirror"
     confirm_chooser "Firmware Version" || fail "the version chooser did not take the version"
     wait_for_file_line "$work/server.log" '"GET /files/tamrel_ostrel_9.9.bin HTTP/1.1" 200' 100 \
         || fail "the image was never downloaded"
