@@ -211,7 +211,7 @@ namespace
         int itemId;
     };
 
-    struct AttributeBoxes : public editortest::EditorFixture
+    struct AttributeBoxes : public testsupport::EditorFixture
     {
         // The content, built while the given mode is current.
         ContentComponent& openInMode (int mode)

@@ -2,7 +2,7 @@
 #include "AboutComponent.h"
 #include "Arrays.h"
 
-using namespace editortest;
+using namespace testsupport;
 using testsupport::pump;
 
 namespace

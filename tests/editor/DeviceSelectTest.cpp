@@ -9,7 +9,7 @@
 #include <vector>
 
 using ::testing::ElementsAreArray;
-using namespace choosertest;
+using namespace testsupport;
 
 namespace
 {
@@ -43,7 +43,7 @@ protected:
     // Shows the chooser as the editor does.
     static int runModal (DeviceSelectComponent& chooser, std::function<void (juce::DialogWindow&)> whileOpen)
     {
-        return choosertest::runModal (chooser, "Select your device", std::move (whileOpen));
+        return testsupport::runModal (chooser, "Select your device", std::move (whileOpen));
     }
 };
 

@@ -3,7 +3,7 @@
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 
-using namespace editortest;
+using namespace testsupport;
 using testsupport::pump;
 
 namespace

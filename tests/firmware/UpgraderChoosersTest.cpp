@@ -11,7 +11,7 @@
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using namespace choosertest;
+using namespace testsupport;
 
 namespace
 {

@@ -580,7 +580,7 @@ TEST (KestalStartUp, IgnoresTheSettingsFileOfAnEarlierRun)
     }
 
     std::string whyNot;
-    auto* kestal = kestaltest::makeFreshKestal (whyNot);
+    auto* kestal = testsupport::makeFreshKestal (whyNot);
 
     if (kestal == nullptr)
         GTEST_SKIP() << whyNot;

@@ -11,7 +11,7 @@
 
 // What the tests of the editor's and the upgrader's choosers share: their boxes' items, the
 // message loop, and a chooser shown in a modal dialog as their callers show them.
-namespace choosertest
+namespace testsupport
 {
     using testsupport::toVector;
 

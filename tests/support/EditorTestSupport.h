@@ -10,7 +10,7 @@
 #include "fenz_VirtualSurface.h"
 
 // Helpers for tests of the editor content.
-namespace editortest
+namespace testsupport
 {
     // Ends every modal run and asynchronous box that is still open.
     inline void closeEverything()

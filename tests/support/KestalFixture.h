@@ -10,7 +10,7 @@ inline juce::String treeText (const juce::ValueTree& tree)
     return tree.toXmlString (juce::XmlElement::TextFormat().singleLine().withoutHeader());
 }
 
-namespace kestaltest
+namespace testsupport
 {
     // Makes the process-wide mapping object for the calling case, as the application makes it
     // at start-up. The framework makes it once per process and never again once it has been
@@ -47,7 +47,7 @@ struct KestalFixture : public ::testing::Test
 {
     KestalFixture()
     {
-        kestal = kestaltest::makeFreshKestal (whyNoObject);
+        kestal = testsupport::makeFreshKestal (whyNoObject);
     }
 
     ~KestalFixture() override
