@@ -150,14 +150,11 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
                        juce::dontSendNotification);
     noteLabel.setJustificationType (juce::Justification::topLeft);
 
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < numSteps; ++i)
     {
-        addAndMakeVisible (*stepButtons[i]);
-        stepButtons[i]->setButtonText (stepName (i, onlineMode));
-        stepButtons[i]->addListener (this);
+        addAndMakeVisible (stepButton (i));
+        stepButton (i).setButtonText (stepName (i, onlineMode));
+        stepButton (i).addListener (this);
     }
 
     addAndMakeVisible (updateDeviceNameButton);
@@ -270,19 +267,29 @@ FirmwareUpgradeComponent::MidiInputHandler& FirmwareUpgradeComponent::getHandler
     return *handler;
 }
 
+juce::TextButton& FirmwareUpgradeComponent::stepButton (int index)
+{
+    juce::TextButton* const buttons[numSteps] = { &connectStepButton, &eraseStepButton, &activateStepButton,
+                                                  &versionStepButton, &upgradeStepButton };
+    jassert (index >= 0 && index < numSteps);
+    return *buttons[index];
+}
+
+const juce::TextButton& FirmwareUpgradeComponent::stepButton (int index) const
+{
+    return const_cast<FirmwareUpgradeComponent&> (*this).stepButton (index);
+}
+
 //==============================================================================
 void FirmwareUpgradeComponent::updateProgress (int newStep)
 {
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
     if (newStep < 0)
     {
         step = -1;
         progress = 0.0;
 
-        for (int k = 0; k < 5; ++k)
-            stepButtons[k]->setEnabled (k == 0);
+        for (int k = 0; k < numSteps; ++k)
+            stepButton (k).setEnabled (k == 0);
 
         return;
     }
@@ -294,8 +301,8 @@ void FirmwareUpgradeComponent::updateProgress (int newStep)
 
     const int enabledUpTo = newStep < 5 ? newStep + 2 : 0;
 
-    for (int k = 0; k < 5; ++k)
-        stepButtons[k]->setEnabled (enabledUpTo > k);
+    for (int k = 0; k < numSteps; ++k)
+        stepButton (k).setEnabled (enabledUpTo > k);
 }
 
 void FirmwareUpgradeComponent::SetTitle (juce::String text)
@@ -339,13 +346,10 @@ void FirmwareUpgradeComponent::resized()
     statusLabel.setBounds (0, 10, w, 20);
     progressBar.setBounds (40, 36, w - 80, 24);
 
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
     for (int k = 0; k < 5; ++k)
     {
         stepLabels[k].setBounds (left + 96 * k, progressBar.getBottom() + 6, 90, 20);
-        stepButtons[k]->setBounds (stepLabels[k].getX(), stepLabels[k].getBottom() + 6, 90, 20);
+        stepButton (k).setBounds (stepLabels[k].getX(), stepLabels[k].getBottom() + 6, 90, 20);
     }
 
     // One row: a caption of 70 at the left and a text of two lines beside it, reaching to 20

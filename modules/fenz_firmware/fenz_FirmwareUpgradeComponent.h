@@ -46,6 +46,12 @@ public:
     juce::Label stepLabels[5], stepNumberLabels[5], stepTextLabels[5];
     juce::TextButton connectStepButton, eraseStepButton, activateStepButton, versionStepButton, upgradeStepButton;
     juce::TextButton updateDeviceNameButton;
+
+    // The step buttons above by their step, 0 (Connect) to numSteps - 1 (Upgrade): the one list
+    // of them that everything else reads.
+    static constexpr int numSteps = 5;
+    juce::TextButton& stepButton (int index);
+    const juce::TextButton& stepButton (int index) const;
     juce::Label noteCaptionLabel, noteLabel;
     juce::Label statusLabel;
     juce::CriticalSection progressLock;

@@ -244,8 +244,8 @@ void FirmwareUpgradeComponent::upgradeStep()
     eraseStepButton.setEnabled (false);
     auto& h = getHandler();
 
-    for (auto* b : { &connectStepButton, &eraseStepButton, &activateStepButton, &versionStepButton, &upgradeStepButton })
-        b->setEnabled (false);
+    for (int k = 0; k < numSteps; ++k)
+        stepButton (k).setEnabled (false);
 
     juce::String error;
 

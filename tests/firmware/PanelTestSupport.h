@@ -14,8 +14,10 @@ namespace paneltest
     // The step buttons in step order.
     inline std::vector<juce::TextButton*> stepButtons (fenz::FirmwareUpgradeComponent& panel)
     {
-        return { &panel.connectStepButton, &panel.eraseStepButton, &panel.activateStepButton,
-                 &panel.versionStepButton, &panel.upgradeStepButton };
+        std::vector<juce::TextButton*> buttons;
+        for (int k = 0; k < fenz::FirmwareUpgradeComponent::numSteps; ++k)
+            buttons.push_back (&panel.stepButton (k));
+        return buttons;
     }
 
     // Which step buttons are enabled, as a string of five: "x" enabled, "-" not.

@@ -28,10 +28,12 @@ struct PanelState
 
 inline PanelState stateOf (const fenz::FirmwareUpgradeComponent& p)
 {
-    return { p.step, p.progress,
-             { p.connectStepButton.isEnabled(), p.eraseStepButton.isEnabled(), p.activateStepButton.isEnabled(),
-               p.versionStepButton.isEnabled(), p.upgradeStepButton.isEnabled() },
-             p.statusLabel.getText(), p.normalDeviceName, p.upgradeDeviceName };
+    PanelState state { p.step, p.progress, {}, p.statusLabel.getText(), p.normalDeviceName, p.upgradeDeviceName };
+
+    for (int k = 0; k < fenz::FirmwareUpgradeComponent::numSteps; ++k)
+        state.enabled[(size_t) k] = p.stepButton (k).isEnabled();
+
+    return state;
 }
 
 // The enabled step buttons of each step state, Connect first: at the start Connect only, then
