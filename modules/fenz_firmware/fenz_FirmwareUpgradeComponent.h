@@ -67,7 +67,7 @@ public:
 
     //==============================================================================
     // Everything the steps show or ask in a window of their own, in one place so that tests
-    // can answer it. Each starts as the real thing.
+    // can answer it. Each starts as the real thing (realDialogs).
     struct Dialogs
     {
         // Runs a chooser (the port or the version chooser) in a modal dialog with this title,
@@ -89,8 +89,8 @@ public:
     //==============================================================================
     // Every wait of the panel and its steps, in one place so that tests can see them without
     // sitting through them; only step 4's network waits (deadlines against a server) and the
-    // choosers' own pause after Cancel are not among them. Each starts as the real thing (from
-    // fenz_Pause.h) and must not be empty.
+    // choosers' own pause after Cancel are not among them. Each starts as the real thing
+    // (realTiming, from fenz_Pause.h) and must not be empty.
     struct Timing
     {
         // Blocks the message thread for at least the given time (fenz::pauseMilliseconds):
@@ -106,6 +106,11 @@ public:
     };
 
     Timing timing;
+
+    // The real windows of the framework (choosers centred on centreAround, which must outlive
+    // what is made) and the real waits.
+    static Dialogs realDialogs (juce::Component& centreAround);
+    static Timing realTiming();
 
     // The steps ask and tell through these rather than through dialogs itself. While a quit is
     // held nobody is asked anything more: a chooser answers 0 (cancelled), a box is not shown,
