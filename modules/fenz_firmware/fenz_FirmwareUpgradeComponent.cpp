@@ -105,7 +105,12 @@ namespace
 
 //==============================================================================
 FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
-    : pid (productId), initialPid (productId), currentPid (productId)
+    : FirmwareUpgradeComponent (productId, realDialogs (*this), realTiming())
+{
+}
+
+FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId, Dialogs d, Timing t)
+    : dialogs (std::move (d)), timing (std::move (t)), pid (productId), initialPid (productId), currentPid (productId)
 {
     Panels::get().live.add (this);
     tooltipWindow.setMillisecondsBeforeTipAppears (0);
@@ -167,11 +172,6 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
     // The panel answers keys of its own (M, T, F1), so it takes the focus rather than a button.
     setWantsKeyboardFocus (true);
 
-    // Everything the steps show or ask starts as the real window of the framework, and every
-    // wait as a real one.
-    dialogs = realDialogs (*this);
-    timing = realTiming();
-
     setSize (514, 491);
 }
 
@@ -225,6 +225,21 @@ juce::TextButton& FirmwareUpgradeComponent::stepButton (int index)
 const juce::TextButton& FirmwareUpgradeComponent::stepButton (int index) const
 {
     return const_cast<FirmwareUpgradeComponent&> (*this).stepButton (index);
+}
+
+void FirmwareUpgradeComponent::pressStep (int index)
+{
+    buttonClicked (&stepButton (index));
+}
+
+FirmwareUpgradeComponent::State FirmwareUpgradeComponent::getState() const
+{
+    State state { step, progress, {}, statusLabel.getText(), normalDeviceName, upgradeDeviceName };
+
+    for (int k = 0; k < numSteps; ++k)
+        state.enabled[(size_t) k] = stepButton (k).isEnabled();
+
+    return state;
 }
 
 //==============================================================================

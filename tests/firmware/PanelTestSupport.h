@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "PanelTestSeam.h"
 #include "FakeMidiPorts.h"
 #include "GuiTestSupport.h"
 
@@ -16,7 +17,7 @@ namespace paneltest
     {
         std::vector<juce::TextButton*> buttons;
         for (int k = 0; k < fenz::FirmwareUpgradeComponent::numSteps; ++k)
-            buttons.push_back (&panel.stepButton (k));
+            buttons.push_back (&inside (panel).stepButton (k));
         return buttons;
     }
 
