@@ -194,7 +194,8 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
             UpgradeProtocol::sendReset (*port, true, timing.pause);
     }
 
-    // The members go next, the handler (with its own ports and the image) first.
+    // The members go next, in the reverse of their order: the handler (with its own ports and
+    // the image) first, as only currentPid, a plain int, is declared after it; the hooks last.
 }
 
 void FirmwareUpgradeComponent::paint (juce::Graphics&)

@@ -172,7 +172,8 @@ private:
     struct Step4;           // step 4's parts, in fenz_FirmwareUpgradeComponent_Step4.cpp
 
     //==============================================================================
-    // What the panel asks and waits through, and the step it runs.
+    // What the panel asks and waits through, and the step it runs. Declared before everything
+    // below, so that the handler, near the end, is the first member to go (see the destructor).
     Dialogs dialogs;
     Timing timing;
 
