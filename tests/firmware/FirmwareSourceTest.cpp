@@ -722,7 +722,7 @@ TEST_F (Step4, SecondPressDuringTheDownloadChangesNothing)
         juce::Timer::callAfterDelay (400, [this, &pressed]
         {
             pressed = panel->getState().enabled[3];
-            inside (*panel).versionStepButton.triggerClick();
+            inside (*panel).stepButton (firmwaretest::versionStep).triggerClick();
         });
     };
 
@@ -760,7 +760,7 @@ TEST_F (Step4, CloseDuringTheDownloadWaitsForTheStep)
     };
 
     // Pressed inside the dialog's modal run, as the user would.
-    inside (p).versionStepButton.triggerClick();
+    inside (p).stepButton (firmwaretest::versionStep).triggerClick();
     dialog->runModalLoop();
 
     EXPECT_TRUE (closeWasHeld);

@@ -20,8 +20,8 @@ namespace
     // the whole run, so a success shows as a 4 among these, just before the run ends.
     struct StepWatch : public juce::ComponentListener
     {
-        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { inside (panel).upgradeStepButton.addComponentListener (this); }
-        ~StepWatch() override  { inside (panel).upgradeStepButton.removeComponentListener (this); }
+        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { inside (panel).stepButton (firmwaretest::upgradeStep).addComponentListener (this); }
+        ~StepWatch() override  { inside (panel).stepButton (firmwaretest::upgradeStep).removeComponentListener (this); }
 
         void componentEnablementChanged (juce::Component&) override  { steps.push_back (panel.getState().step); }
 

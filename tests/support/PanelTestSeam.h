@@ -15,15 +15,14 @@ struct FirmwareUpgradeComponent::TestSeam
         : panel (p), dialogs (p.dialogs), timing (p.timing), onlineMode (p.onlineMode),
           onlineModeDefault (p.onlineModeDefault), pid (p.pid), stepLabels (p.stepLabels),
           stepNumberLabels (p.stepNumberLabels), stepTextLabels (p.stepTextLabels),
-          connectStepButton (p.connectStepButton), eraseStepButton (p.eraseStepButton),
-          activateStepButton (p.activateStepButton), versionStepButton (p.versionStepButton),
-          upgradeStepButton (p.upgradeStepButton), updateDeviceNameButton (p.updateDeviceNameButton),
+          updateDeviceNameButton (p.updateDeviceNameButton),
           noteCaptionLabel (p.noteCaptionLabel), noteLabel (p.noteLabel), statusLabel (p.statusLabel),
           progressBar (p.progressBar), firmwareFile (p.firmwareFile), initialPid (p.initialPid),
           firmwares (p.firmwares), handler (p.handler), currentPid (p.currentPid)
     {
     }
 
+    // The step buttons by the index that pressStep takes (StepIndex below).
     juce::TextButton& stepButton (int index)                   { return panel.stepButton (index); }
     MidiInputHandler& getHandler()                             { return panel.getHandler(); }
     void setStatusText (const juce::String& text)              { panel.setStatusText (text); }
@@ -38,11 +37,6 @@ struct FirmwareUpgradeComponent::TestSeam
     juce::Label (&stepLabels)[numSteps];
     juce::Label (&stepNumberLabels)[numSteps];
     juce::Label (&stepTextLabels)[numSteps];
-    juce::TextButton& connectStepButton;
-    juce::TextButton& eraseStepButton;
-    juce::TextButton& activateStepButton;
-    juce::TextButton& versionStepButton;
-    juce::TextButton& upgradeStepButton;
     juce::TextButton& updateDeviceNameButton;
     juce::Label& noteCaptionLabel;
     juce::Label& noteLabel;
