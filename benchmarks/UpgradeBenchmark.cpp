@@ -22,19 +22,27 @@ namespace
     constexpr double floorSeconds = 0.017 + 0.017 + 0.100 + 124 * 0.033 + 0.034;
     constexpr int endPauseMilliseconds = 800;
 
+    // The steps by the index that FirmwareUpgradeComponent::pressStep takes.
+    enum StepIndex { connectStep, eraseStep, activateStep, versionStep, upgradeStep };
+
     struct Upgrader
     {
         fenz::VirtualSurface surface { fenz::VirtualSurface::Model::tamrel };
-        fenz::FirmwareUpgradeComponent panel { 176 };
+        fenz::FirmwareUpgradeComponent panel { 176, dialogs(), fenz::FirmwareUpgradeComponent::realTiming() };
         juce::String nextChoice;
+        juce::File image;
         juce::String boxTitle;
         Clock::time_point boxAt;
 
-        Upgrader()
-        {
-            surface.install();
+        Upgrader()   { surface.install(); }
+        ~Upgrader()  { surface.uninstall(); }
 
-            panel.dialogs.runChooser = [this] (juce::Component& chooser, const juce::String&)
+        // The choosers take nextChoice, the local file chooser the image; the boxes are timed.
+        fenz::FirmwareUpgradeComponent::Dialogs dialogs()
+        {
+            fenz::FirmwareUpgradeComponent::Dialogs d;
+
+            d.runChooser = [this] (juce::Component& chooser, const juce::String&)
             {
                 if (auto* ports = dynamic_cast<fenz::DeviceSelectComponent*> (&chooser))
                 {
@@ -45,36 +53,39 @@ namespace
                 return 0;
             };
 
-            panel.dialogs.showMessageBox = [this] (juce::MessageBoxIconType, const juce::String& title, const juce::String&)
+            d.showMessageBox = [this] (juce::MessageBoxIconType, const juce::String& title, const juce::String&)
             {
                 boxAt = Clock::now();
                 boxTitle = title;
             };
+
+            d.chooseFirmwareFile = [this] (const juce::File&) { return image; };
+            return d;
         }
 
-        ~Upgrader()  { surface.uninstall(); }
-
         // Steps 1 to 4, as the user takes them: the device, its upgrade mode, its upgrade ports
-        // and the image. False when any of them did not get where it should.
-        bool prepare (const juce::File& image)
+        // and the image from a local file (key M). False when any of them did not get where it
+        // should.
+        bool prepare (const juce::File& imageFile)
         {
             nextChoice = surface.getPortName();
-            panel.buttonClicked (&panel.connectStepButton);
-            panel.buttonClicked (&panel.eraseStepButton);
+            panel.pressStep (connectStep);
+            panel.pressStep (eraseStep);
             nextChoice = fenz::VirtualSurface::upgradePortName;
-            panel.buttonClicked (&panel.activateStepButton);
+            panel.pressStep (activateStep);
 
-            if (panel.step != 2 || panel.handler == nullptr)
+            if (panel.getState().step != 2)
                 return false;
 
-            panel.handler->openProgram (image);
-            panel.updateProgress (3);
+            image = imageFile;
+            panel.keyPressed (juce::KeyPress ('m'));
+            panel.pressStep (versionStep);
             boxTitle = {};
 
             // The surface keeps every message it is sent; a record grown by earlier runs would
             // be paid for here again.
             surface.clearRecord();
-            return panel.handler->size == 63487;
+            return panel.getState().step == 3;
         }
     };
 
@@ -86,8 +97,10 @@ namespace
         for (size_t i = 0; i < image.getSize(); ++i)
             image[i] = (char) (random() & 0xff);
 
-        juce::TemporaryFile file (".bin");
-        file.getFile().replaceWithData (image.getData(), image.getSize());
+        // Named as the model's images are, which step 4 asks of a local file.
+        const auto file = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                              .getNonexistentChildFile ("tamrel_ostrel_benchmark_", ".bin", false);
+        file.replaceWithData (image.getData(), image.getSize());
 
         Upgrader upgrader;
         double totalSeconds = 0.0;
@@ -96,7 +109,7 @@ namespace
         for (auto _ : state)
         {
             state.PauseTiming();
-            const bool ready = upgrader.prepare (file.getFile());
+            const bool ready = upgrader.prepare (file);
             state.ResumeTiming();
 
             if (! ready)
@@ -106,7 +119,7 @@ namespace
             }
 
             const auto start = Clock::now();
-            upgrader.panel.buttonClicked (&upgrader.panel.upgradeStepButton);
+            upgrader.panel.pressStep (upgradeStep);
 
             const auto written = upgrader.surface.getWrittenImage();
 
@@ -125,6 +138,8 @@ namespace
 
         if (runs > 0)
             state.counters["ratio_to_4260ms"] = totalSeconds / runs / floorSeconds;
+
+        file.deleteFile();
     }
 }
 

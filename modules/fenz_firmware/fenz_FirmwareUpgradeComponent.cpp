@@ -3,12 +3,9 @@
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgradePorts.h"
 #include "fenz_UpgradeProtocol.h"
-#include "fenz_Pause.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <iostream>
-#include <optional>
 #include <utility>
 
 namespace fenz
@@ -108,7 +105,12 @@ namespace
 
 //==============================================================================
 FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
-    : pid (productId), initialPid (productId), currentPid (productId)
+    : FirmwareUpgradeComponent (productId, realDialogs (*this), realTiming())
+{
+}
+
+FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId, Dialogs d, Timing t)
+    : dialogs (std::move (d)), timing (std::move (t)), pid (productId), initialPid (productId), currentPid (productId)
 {
     Panels::get().live.add (this);
     tooltipWindow.setMillisecondsBeforeTipAppears (0);
@@ -150,14 +152,11 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
                        juce::dontSendNotification);
     noteLabel.setJustificationType (juce::Justification::topLeft);
 
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < numSteps; ++i)
     {
-        addAndMakeVisible (*stepButtons[i]);
-        stepButtons[i]->setButtonText (stepName (i, onlineMode));
-        stepButtons[i]->addListener (this);
+        addAndMakeVisible (stepButton (i));
+        stepButton (i).setButtonText (stepName (i, onlineMode));
+        stepButton (i).addListener (this);
     }
 
     addAndMakeVisible (updateDeviceNameButton);
@@ -172,61 +171,6 @@ FirmwareUpgradeComponent::FirmwareUpgradeComponent (int productId)
 
     // The panel answers keys of its own (M, T, F1), so it takes the focus rather than a button.
     setWantsKeyboardFocus (true);
-
-    // Everything the steps show or ask starts as the real window of the framework.
-    dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
-    {
-        juce::DialogWindow::LaunchOptions options;
-        options.content.setNonOwned (&chooser);
-        options.dialogTitle = title;
-        options.componentToCentreAround = this;
-        options.escapeKeyTriggersCloseButton = true;
-        options.useNativeTitleBar = true;
-        options.resizable = false;
-        return options.runModal();
-    };
-
-    dialogs.showMessageBox = [] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
-    {
-        juce::AlertWindow::showMessageBox (icon, title, text);
-    };
-
-    dialogs.chooseFirmwareFile = [] (const juce::File& startingPlace)
-    {
-        // Opened on a file, the framework's own chooser highlights it, and puts the highlighted
-        // row back into its file box whenever the box loses the focus, as it does when Open is
-        // pressed: a path the user typed there would give way to the last file. It opens in
-        // that file's folder instead, with nothing highlighted.
-        const auto folder = startingPlace == juce::File() || startingPlace.isDirectory()
-                                ? startingPlace
-                                : startingPlace.getParentDirectory();
-
-        juce::FileChooser chooser ("Choose The Firmware File", folder, "*.bin");
-        std::optional<juce::File> chosen;
-
-        // Waited for here rather than in the chooser's own modal run: the system's dialog (where
-        // there is one) is no modal component of the framework's, which a held quit could end,
-        // but letting the chooser go ends it.
-        chooser.launchAsync (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
-                             [&chosen] (const juce::FileChooser& c) { chosen = c.getResult(); });
-
-        while (! chosen.has_value() && ! isQuitHeld())
-            if (! juce::MessageManager::getInstance()->runDispatchLoopUntil (20))
-                break;
-
-        return chosen.value_or (juce::File());
-    };
-
-    dialogs.runShellCommand = [] (const char* command)
-    {
-        // What the command answers is not looked at: the instructions follow either way.
-        const auto result = std::system (command);
-        juce::ignoreUnused (result);
-    };
-
-    // And every wait starts as a real one.
-    timing.pause = [] (int milliseconds) { pauseMilliseconds (milliseconds); };
-    timing.runMessageLoop = [] (int milliseconds) { runMessageLoopFor (milliseconds); };
 
     setSize (514, 491);
 }
@@ -250,7 +194,8 @@ FirmwareUpgradeComponent::~FirmwareUpgradeComponent()
             UpgradeProtocol::sendReset (*port, true, timing.pause);
     }
 
-    // The members go next, the handler (with its own ports and the image) first.
+    // The members go next, in the reverse of their order: the handler (with its own ports and
+    // the image) first, as only currentPid, a plain int, is declared after it; the hooks last.
 }
 
 void FirmwareUpgradeComponent::paint (juce::Graphics&)
@@ -270,19 +215,44 @@ FirmwareUpgradeComponent::MidiInputHandler& FirmwareUpgradeComponent::getHandler
     return *handler;
 }
 
+juce::TextButton& FirmwareUpgradeComponent::stepButton (int index)
+{
+    juce::TextButton* const buttons[numSteps] = { &connectStepButton, &eraseStepButton, &activateStepButton,
+                                                  &versionStepButton, &upgradeStepButton };
+    jassert (index >= 0 && index < numSteps);
+    return *buttons[index];
+}
+
+const juce::TextButton& FirmwareUpgradeComponent::stepButton (int index) const
+{
+    return const_cast<FirmwareUpgradeComponent&> (*this).stepButton (index);
+}
+
+void FirmwareUpgradeComponent::pressStep (int index)
+{
+    buttonClicked (&stepButton (index));
+}
+
+FirmwareUpgradeComponent::State FirmwareUpgradeComponent::getState() const
+{
+    State state { step, progress, {}, statusLabel.getText(), normalDeviceName, upgradeDeviceName };
+
+    for (int k = 0; k < numSteps; ++k)
+        state.enabled[(size_t) k] = stepButton (k).isEnabled();
+
+    return state;
+}
+
 //==============================================================================
 void FirmwareUpgradeComponent::updateProgress (int newStep)
 {
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
     if (newStep < 0)
     {
         step = -1;
         progress = 0.0;
 
-        for (int k = 0; k < 5; ++k)
-            stepButtons[k]->setEnabled (k == 0);
+        for (int k = 0; k < numSteps; ++k)
+            stepButton (k).setEnabled (k == 0);
 
         return;
     }
@@ -294,8 +264,8 @@ void FirmwareUpgradeComponent::updateProgress (int newStep)
 
     const int enabledUpTo = newStep < 5 ? newStep + 2 : 0;
 
-    for (int k = 0; k < 5; ++k)
-        stepButtons[k]->setEnabled (enabledUpTo > k);
+    for (int k = 0; k < numSteps; ++k)
+        stepButton (k).setEnabled (enabledUpTo > k);
 }
 
 void FirmwareUpgradeComponent::SetTitle (juce::String text)
@@ -339,13 +309,10 @@ void FirmwareUpgradeComponent::resized()
     statusLabel.setBounds (0, 10, w, 20);
     progressBar.setBounds (40, 36, w - 80, 24);
 
-    juce::TextButton* stepButtons[] = { &connectStepButton, &eraseStepButton, &activateStepButton,
-                                        &versionStepButton, &upgradeStepButton };
-
     for (int k = 0; k < 5; ++k)
     {
         stepLabels[k].setBounds (left + 96 * k, progressBar.getBottom() + 6, 90, 20);
-        stepButtons[k]->setBounds (stepLabels[k].getX(), stepLabels[k].getBottom() + 6, 90, 20);
+        stepButton (k).setBounds (stepLabels[k].getX(), stepLabels[k].getBottom() + 6, 90, 20);
     }
 
     // One row: a caption of 70 at the left and a text of two lines beside it, reaching to 20

@@ -2,6 +2,7 @@
 #include "ModalScript.h"
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "PanelTestSeam.h"
 
 using namespace testsupport;
 using testsupport::pump;
@@ -27,8 +28,8 @@ namespace
                 if (auto* dialog = dynamic_cast<fenz::FirmwareUpgradeDialog*> (&modal))
                 {
                     EXPECT_EQ (dialog->getName(), "Firmware Upgrade");
-                    shown = dialog->getPanel().initialPid;
-                    EXPECT_EQ (dialog->getPanel().currentPid, shown);
+                    shown = inside (dialog->getPanel()).initialPid;
+                    EXPECT_EQ (inside (dialog->getPanel()).currentPid, shown);
                 }
 
                 modal.exitModalState (0);

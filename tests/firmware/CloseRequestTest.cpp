@@ -6,6 +6,7 @@
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "PanelTestSeam.h"
 
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
@@ -20,7 +21,7 @@ namespace
         std::unique_ptr<FirmwareUpgradeDialog> makeDialog()
         {
             auto d = std::make_unique<FirmwareUpgradeDialog> (std::make_unique<FirmwareUpgradeComponent> (176), nullptr);
-            d->getPanel().timing = time.timing();
+            inside (d->getPanel()).timing = time.timing();
             panel = &d->getPanel();
             return d;
         }
@@ -54,7 +55,7 @@ TEST_F (CloseRequest, IsHeldBackWhileAStepRunsAndCarriedOutAfterIt)
     dialog->setVisible (true);
 
     {
-        FirmwareUpgradeComponent::StepScope step (p);
+        FirmwareUpgradeComponent::TestSeam::StepScope step (p);
         EXPECT_TRUE (p.isStepRunning());
         EXPECT_FALSE (p.requestClose());
 
@@ -80,11 +81,11 @@ TEST_F (CloseRequest, WaitsForTheOutermostStep)
     dialog->setVisible (true);
 
     {
-        FirmwareUpgradeComponent::StepScope outer (p);
+        FirmwareUpgradeComponent::TestSeam::StepScope outer (p);
 
         {
             // A step started from inside another one's wait ("Update Device Name" during a slice).
-            FirmwareUpgradeComponent::StepScope inner (p);
+            FirmwareUpgradeComponent::TestSeam::StepScope inner (p);
             dialog->closeButtonPressed();
         }
 
@@ -112,7 +113,7 @@ TEST_F (CloseRequest, WithoutADialogTheRequestEndsWithTheStep)
         SCOPED_TRACE (host.what);
         time.events.clear();
         FirmwareUpgradeComponent alone (176);
-        alone.timing = time.timing();
+        inside (alone).timing = time.timing();
 
         if (auto* window = dynamic_cast<juce::DocumentWindow*> (host.component.get()))
             window->setContentNonOwned (&alone, true);
@@ -120,20 +121,20 @@ TEST_F (CloseRequest, WithoutADialogTheRequestEndsWithTheStep)
             host.component->addAndMakeVisible (alone);
 
         {
-            FirmwareUpgradeComponent::StepScope step (alone);
-            alone.setStatusText ("Installing...");
+            FirmwareUpgradeComponent::TestSeam::StepScope step (alone);
+            inside (alone).setStatusText ("Installing...");
             EXPECT_FALSE (alone.requestClose());
             EXPECT_TRUE (alone.isCloseRequested());
-            alone.interruptiblePause (500);
+            inside (alone).interruptiblePause (500);
         }
 
         EXPECT_FALSE (alone.isStepRunning());
         EXPECT_FALSE (alone.isCloseRequested());
-        EXPECT_EQ (alone.statusLabel.getText(), "Installing...");
+        EXPECT_EQ (alone.getState().status, "Installing...");
 
         {
-            FirmwareUpgradeComponent::StepScope step (alone);
-            alone.interruptiblePause (500);
+            FirmwareUpgradeComponent::TestSeam::StepScope step (alone);
+            inside (alone).interruptiblePause (500);
         }
 
         EXPECT_EQ (time.pattern(), "p500") << "the next step's pause was cut short";
@@ -152,17 +153,17 @@ TEST_F (CloseRequest, AHeldCloseShowsWhyOnTheStatusLine)
     auto dialog = makeDialog();
     auto& p = dialog->getPanel();
     dialog->setVisible (true);
-    EXPECT_EQ (p.statusLabel.getText(), "Upgrade Progress");
+    EXPECT_EQ (p.getState().status, "Upgrade Progress");
 
-    FirmwareUpgradeComponent::StepScope step (p);
-    p.setStatusText ("Connecting...");
-    EXPECT_EQ (p.statusLabel.getText(), "Connecting...");
+    FirmwareUpgradeComponent::TestSeam::StepScope step (p);
+    inside (p).setStatusText ("Connecting...");
+    EXPECT_EQ (p.getState().status, "Connecting...");
 
     dialog->closeButtonPressed();
-    EXPECT_EQ (p.statusLabel.getText(), "Closing once this step is over...");
+    EXPECT_EQ (p.getState().status, "Closing once this step is over...");
 
-    p.setStatusText ("Resetting...");
-    EXPECT_EQ (p.statusLabel.getText(), "Closing once this step is over...");
+    inside (p).setStatusText ("Resetting...");
+    EXPECT_EQ (p.getState().status, "Closing once this step is over...");
     EXPECT_TRUE (dialog->isVisible());
 }
 
@@ -179,7 +180,7 @@ TEST_F (CloseRequest, AModalRunEndsOnlyAfterTheRunningStep)
     {
         auto* p = dynamic_cast<FirmwareUpgradeComponent*> (panel.getComponent());
         ASSERT_NE (p, nullptr);
-        FirmwareUpgradeComponent::StepScope step (*p);
+        FirmwareUpgradeComponent::TestSeam::StepScope step (*p);
 
         juce::MessageManager::callAsync ([&] { dialog->closeButtonPressed(); });
         juce::MessageManager::callAsync ([&] { dialog->escapeKeyPressed(); });
@@ -190,7 +191,7 @@ TEST_F (CloseRequest, AModalRunEndsOnlyAfterTheRunningStep)
         panelAliveAtStepEnd = panel != nullptr;
         stillModalAtStepEnd = dialog->isCurrentlyModal();
         p->updateProgress (2);
-        p->statusLabel.setText ("Firmware Upgrade", juce::dontSendNotification);
+        inside (*p).statusLabel.setText ("Firmware Upgrade", juce::dontSendNotification);
         stepFinished = true;
     });
 
@@ -200,7 +201,7 @@ TEST_F (CloseRequest, AModalRunEndsOnlyAfterTheRunningStep)
     EXPECT_TRUE (panelAliveAtStepEnd);
     EXPECT_TRUE (stillModalAtStepEnd);
     ASSERT_NE (panel, nullptr);
-    EXPECT_EQ (dynamic_cast<FirmwareUpgradeComponent*> (panel.getComponent())->step, 2);
+    EXPECT_EQ (dynamic_cast<FirmwareUpgradeComponent*> (panel.getComponent())->getState().step, 2);
 
     dialog = nullptr;
     EXPECT_EQ (panel, nullptr);
@@ -212,18 +213,18 @@ TEST_F (CloseRequest, PausesAfterARequestDoNotWait)
 
     // Without a request a pause lasts at least its length, on the panel's own timing.
     const auto before = juce::Time::getMillisecondCounterHiRes();
-    p.interruptiblePause (20);
+    inside (p).interruptiblePause (20);
     EXPECT_GE (juce::Time::getMillisecondCounterHiRes() - before, 20.0);
 
     // Then through the recorder: the pause is taken before the request, and none after it.
-    p.timing = time.timing();
-    p.interruptiblePause (20);
+    inside (p).timing = time.timing();
+    inside (p).interruptiblePause (20);
     EXPECT_EQ (time.pattern(), "p20");
 
-    FirmwareUpgradeComponent::StepScope step (p);
+    FirmwareUpgradeComponent::TestSeam::StepScope step (p);
     p.requestClose();
 
-    p.interruptiblePause (60 * 60 * 1000);
+    inside (p).interruptiblePause (60 * 60 * 1000);
     EXPECT_EQ (time.pattern(), "p20") << "a pause was taken after the request";
 }
 
@@ -238,7 +239,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
 
     bool quit = false;
     int boxes = 0;
-    p.dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
+    inside (p).dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
 
     ModalScript script ({ [] (juce::Component&) {},     // the upgrader's own dialog
                           [&] (juce::Component& chooser)
@@ -255,7 +256,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     {
         // The script sees the dialog first, then the step's chooser.
         ASSERT_TRUE (testsupport::pumpUntil ([&] { return script.numAnswered() >= 1; }));
-        p.buttonClicked (&p.activateStepButton);
+        p.pressStep (firmwaretest::activateStep);
     });
     dialog->runModalLoop();
     pump (50);
@@ -264,7 +265,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     EXPECT_EQ (script.numAnswered(), 2u);
     EXPECT_TRUE (quit);
     EXPECT_FALSE (dialog->isVisible());
-    EXPECT_EQ (p.step, 1) << "Activate ended as cancelled";
+    EXPECT_EQ (p.getState().step, 1) << "Activate ended as cancelled";
     EXPECT_EQ (boxes, 0);
     EXPECT_FALSE (FirmwareUpgradeComponent::isQuitHeld());
 }
@@ -291,7 +292,7 @@ TEST_F (CloseRequest, ThePanelHasTheKeyboardFocus)
         const auto panelHasFocus = [&p] { return p.hasKeyboardFocus (false); };
         focusedAtOpen = testsupport::pumpUntil ([&] { return script.numAnswered() >= 1 && panelHasFocus(); });
 
-        p.buttonClicked (&p.activateStepButton);    // its chooser cancelled
+        p.pressStep (firmwaretest::activateStep);    // its chooser cancelled
         focusedAfterChooser = testsupport::pumpUntil (panelHasFocus);
 
         p.keyPressed (juce::KeyPress (juce::KeyPress::F1Key));   // the about box
@@ -335,7 +336,7 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
         SCOPED_TRACE (quitInTheChooser ? "a quit" : "a choice");
         auto dialog = makeDialog();
         auto& p = dialog->getPanel();
-        p.onlineMode = false;
+        inside (p).onlineMode = false;
         bool quit = false;
 
         ModalScript script ({ [] (juce::Component&) {},     // the upgrader's own dialog
@@ -360,7 +361,7 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
         juce::MessageManager::callAsync ([&]
         {
             ASSERT_TRUE (pumpUntil ([&] { return script.numAnswered() >= 1; }));
-            p.buttonClicked (&p.versionStepButton);
+            p.pressStep (firmwaretest::versionStep);
             dialog->exitModalState (0);
         });
 
@@ -369,20 +370,20 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
 
         EXPECT_FALSE (guard.fired());
         EXPECT_EQ (script.numAnswered(), 2u);
-        ASSERT_NE (p.handler, nullptr);
+        ASSERT_NE (inside (p).handler, nullptr);
 
         if (quitInTheChooser)
         {
             EXPECT_TRUE (quit);
-            EXPECT_EQ (p.handler->size, 0u);
-            EXPECT_EQ (p.step, 2);
+            EXPECT_EQ (inside (p).handler->size, 0u);
+            EXPECT_EQ (p.getState().step, 2);
         }
         else
         {
             EXPECT_FALSE (quit);
-            EXPECT_EQ (p.firmwareFile, image);
-            EXPECT_EQ (p.handler->size, 1024u);
-            EXPECT_EQ (p.step, 3);
+            EXPECT_EQ (inside (p).firmwareFile, image);
+            EXPECT_EQ (inside (p).handler->size, 1024u);
+            EXPECT_EQ (p.getState().step, 3);
         }
     }
 }
@@ -444,9 +445,9 @@ TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
         ASSERT_FALSE (upgraderInFront());
 
         int boxes = 0;
-        p.dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
+        inside (p).dialogs.showMessageBox = [&boxes] (juce::MessageBoxIconType, const juce::String&, const juce::String&) { ++boxes; };
 
-        auto& h = p.getHandler();
+        auto& h = inside (p).getHandler();
         h.midiInput = fenz::MidiPorts::openInput (0, h);
         h.midiOutput = fenz::MidiPorts::openOutput (0);
         ASSERT_NE (h.midiInput, nullptr);
@@ -471,7 +472,7 @@ TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
                 inFront = upgraderInFront();
             }
 
-            statusAfterTheQuit.addIfNotAlreadyThere (p.statusLabel.getText());
+            statusAfterTheQuit.addIfNotAlreadyThere (p.getState().status);
 
             if (c.connects) h.connectAck = true;
             if (c.erases)   h.eraseAck = true;
@@ -480,7 +481,7 @@ TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
         };
 
         ::testing::internal::CaptureStderr();
-        p.buttonClicked (&p.upgradeStepButton);
+        p.pressStep (firmwaretest::upgradeStep);
         // The framework reports X errors there too: an X server without a window manager lacks
         // some of the properties it asks for.
         juce::StringArray said;
@@ -603,7 +604,7 @@ TEST_F (CloseRequest, TheFirmwareFileChooserTakesATypedPathOverTheLastFile)
     } });
 
     StuckDialogGuard guard (10000);
-    const auto chosen = p.dialogs.chooseFirmwareFile (last);
+    const auto chosen = inside (p).dialogs.chooseFirmwareFile (last);
     poll = nullptr;
 
     EXPECT_FALSE (guard.fired());

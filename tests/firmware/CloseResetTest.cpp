@@ -2,6 +2,7 @@
 #include "PanelTestSupport.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "PanelTestSeam.h"
 
 #include <algorithm>
 
@@ -16,7 +17,7 @@ namespace
     void buildAndCloseAPanel (std::function<void (int milliseconds)> pause = [] (int) {})
     {
         FirmwareUpgradeComponent panel (176);
-        panel.timing.pause = std::move (pause);
+        inside (panel).timing.pause = std::move (pause);
     }
 }
 
@@ -125,9 +126,9 @@ TEST (CloseTimeReset, ResetsBeforeTheHandlerClosesItsPorts)
 
     {
         FirmwareUpgradeComponent panel (176);
-        panel.timing.pause = [] (int) {};
-        panel.getHandler().midiOutput = fenz::MidiPorts::openOutput (1);
-        ASSERT_NE (panel.handler->midiOutput, nullptr);
+        inside (panel).timing.pause = [] (int) {};
+        inside (panel).getHandler().midiOutput = fenz::MidiPorts::openOutput (1);
+        ASSERT_NE (inside (panel).handler->midiOutput, nullptr);
         ports.log.clear();
     }
 

@@ -7,6 +7,7 @@
 #include "FifoWatchdog.h"
 #include "ScopedEnvironment.h"
 #include "TemporaryFolder.h"
+#include "PanelTestSeam.h"
 
 #include <cstring>
 #include <sstream>
@@ -89,7 +90,7 @@ namespace
         fenz::FirmwareUpgradeComponent& answerDialogsOf (fenz::FirmwareUpgradeComponent& p)
         {
             panel = &p;
-            auto& d = p.dialogs;
+            auto& d = inside (p).dialogs;
 
             d.runChooser = [this] (juce::Component& c, const juce::String& title)
             {
@@ -136,14 +137,14 @@ namespace
 
         bool handlerHolds (const juce::MemoryBlock& image) const
         {
-            const auto* h = panel->handler.get();
+            const auto* h = inside (*panel).handler.get();
             return h != nullptr && h->data != nullptr && h->size == image.getSize()
                     && std::memcmp (h->data, image.getData(), image.getSize()) == 0;
         }
 
         bool nothingLoaded() const
         {
-            const auto* h = panel->handler.get();
+            const auto* h = inside (*panel).handler.get();
             return h != nullptr && h->data == nullptr && h->size == 0;
         }
 
@@ -199,9 +200,9 @@ TEST_F (Step4, OffersTheProductsEntriesInListOrder)
 
     makePanel (176).doStep4();
 
-    ASSERT_EQ (panel->firmwares.getNumChildren(), 2);
-    EXPECT_EQ (panel->firmwares.getChild (0)["name"].toString(), "Alpha");
-    EXPECT_EQ (panel->firmwares.getChild (1)["name"].toString(), "Delta");
+    ASSERT_EQ (inside (*panel).firmwares.getNumChildren(), 2);
+    EXPECT_EQ (inside (*panel).firmwares.getChild (0)["name"].toString(), "Alpha");
+    EXPECT_EQ (inside (*panel).firmwares.getChild (1)["name"].toString(), "Delta");
     EXPECT_EQ (offered, juce::StringArray ({ "Alpha v1.0", "Delta v2.0" }));
 }
 
@@ -215,9 +216,9 @@ TEST_F (Step4, EntryWithoutProductIdIsNeverOffered)
 
     makePanel (0).doStep4();
 
-    ASSERT_EQ (panel->firmwares.getNumChildren(), 2);
-    EXPECT_EQ (panel->firmwares.getChild (0)["name"].toString(), "Zeta");
-    EXPECT_EQ (panel->firmwares.getChild (1)["name"].toString(), "Eta");
+    ASSERT_EQ (inside (*panel).firmwares.getNumChildren(), 2);
+    EXPECT_EQ (inside (*panel).firmwares.getChild (0)["name"].toString(), "Zeta");
+    EXPECT_EQ (inside (*panel).firmwares.getChild (1)["name"].toString(), "Eta");
 }
 
 // Cancel in the version chooser ends the step: nothing is downloaded and no file is asked for.
@@ -233,7 +234,7 @@ TEST_F (Step4, ChooserCancelEndsTheStep)
     EXPECT_EQ (server.requestsFor ("/a.bin"), 0);
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (panel->getState().step, 2);
 }
 
 // The chosen entry's file is downloaded into a temporary file; the handler keeps the bytes,
@@ -253,14 +254,14 @@ TEST_F (Step4, DownloadsTheChosenFirmware)
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (handlerHolds (image));
 
-    EXPECT_TRUE (panel->firmwareFile.getFileName().startsWith ("temp_"));
-    EXPECT_EQ (panel->firmwareFile.getParentDirectory(), juce::File::getSpecialLocation (juce::File::tempDirectory));
-    EXPECT_FALSE (panel->firmwareFile.exists());
+    EXPECT_TRUE (inside (*panel).firmwareFile.getFileName().startsWith ("temp_"));
+    EXPECT_EQ (inside (*panel).firmwareFile.getParentDirectory(), juce::File::getSpecialLocation (juce::File::tempDirectory));
+    EXPECT_FALSE (inside (*panel).firmwareFile.exists());
 
-    EXPECT_EQ (panel->step, 3);
-    EXPECT_FALSE (panel->connectStepButton.isEnabled());
-    EXPECT_FALSE (panel->eraseStepButton.isEnabled());
-    EXPECT_TRUE (panel->upgradeStepButton.isEnabled());
+    EXPECT_EQ (panel->getState().step, 3);
+    EXPECT_FALSE (panel->getState().enabled[0]);
+    EXPECT_FALSE (panel->getState().enabled[1]);
+    EXPECT_TRUE (panel->getState().enabled[4]);
 }
 
 //==============================================================================
@@ -381,8 +382,8 @@ TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
     // The list's deadlines are shorter than the panel's own, and still shorter than every stall
     // of the server's in the table.
     auto& p = makePanel (fault.product);
-    p.listAnswerLimitMs = 600;
-    p.listTimeLimitMs = 1500;
+    inside (p).timing.listAnswerLimitMs = 600;
+    inside (p).timing.listTimeLimitMs = 1500;
     p.doStep4();
 
     EXPECT_EQ (events, juce::StringArray ({ "box Firmware Upgrade", "file chooser" }));
@@ -390,10 +391,10 @@ TEST_P (Step4FetchFault, TellsWhyThenOffersALocalFile)
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::NoIcon);
     EXPECT_EQ (boxes[0].text, fault.text);
 
-    EXPECT_EQ (panel->firmwares.getType().toString(), "firmwares");
-    EXPECT_EQ (panel->firmwares.getNumChildren(), 0);
+    EXPECT_EQ (inside (*panel).firmwares.getType().toString(), "firmwares");
+    EXPECT_EQ (inside (*panel).firmwares.getNumChildren(), 0);
     EXPECT_EQ (server.requestsFor (commonList), fault.listRequests);
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (panel->getState().step, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P (Faults, Step4FetchFault, ::testing::ValuesIn (fetchFaults),
@@ -464,8 +465,8 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
         duringChooser = [this] { server.stop(); };
 
     auto& p = makePanel (176);
-    p.downloadStallLimitMs = 500;
-    p.downloadTimeLimitMs = 1200;
+    inside (p).timing.downloadStallLimitMs = 500;
+    inside (p).timing.downloadTimeLimitMs = 1200;
 
     TemporaryFolderWatch watch;
     p.doStep4();
@@ -477,9 +478,9 @@ TEST_P (Step4DownloadFault, FailsWithItsBox)
     EXPECT_EQ (boxes[0].text, "Could not download firmware file");
 
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_TRUE (panel->firmwareFile.getFileName().startsWith ("temp_"));
-    EXPECT_FALSE (panel->firmwareFile.exists());
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_TRUE (inside (*panel).firmwareFile.getFileName().startsWith ("temp_"));
+    EXPECT_FALSE (inside (*panel).firmwareFile.exists());
+    EXPECT_EQ (panel->getState().step, 2);
     EXPECT_EQ (server.requestsFor ("/a.bin"), fault.stopServerAtChoice ? 0 : 1);
 }
 
@@ -494,7 +495,7 @@ TEST_F (Step4, ShortStallIsWaitedFor)
     server.answer ("/a.bin", 200, image, Way::stallHalfWay, 300);
 
     auto& p = makePanel (176);
-    p.downloadStallLimitMs = 5000;
+    inside (p).timing.downloadStallLimitMs = 5000;
     p.doStep4();
 
     EXPECT_TRUE (boxes.empty());
@@ -532,8 +533,8 @@ TEST_F (Step4, DownloadsAnImageOfTheLargestSize)
 
         EXPECT_TRUE (boxes.empty());
         EXPECT_TRUE (handlerHolds (image));
-        EXPECT_EQ (panel->step, 3);
-        EXPECT_FALSE (panel->firmwareFile.exists());
+        EXPECT_EQ (panel->getState().step, 3);
+        EXPECT_FALSE (inside (*panel).firmwareFile.exists());
     }
 }
 
@@ -567,8 +568,8 @@ TEST_F (Step4, RedirectOffTheRuleReachesNoOne)
 
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version", "box Firmware Donwload" }));
     EXPECT_TRUE (elsewhere.requests().isEmpty());
-    EXPECT_EQ (panel->handler->size, 0u);
-    EXPECT_FALSE (panel->firmwareFile.exists());
+    EXPECT_EQ (inside (*panel).handler->size, 0u);
+    EXPECT_FALSE (inside (*panel).firmwareFile.exists());
 }
 
 // Deeper elements in an entry are let through and ignored.
@@ -648,12 +649,12 @@ TEST_P (Step4SlowServer, CloseEndsTheWaitPromptly)
 
     EXPECT_EQ (events, c.duringDownload ? juce::StringArray ({ "chooser Firmware Version" }) : juce::StringArray());
     EXPECT_TRUE (boxes.empty());
-    EXPECT_EQ (panel->handler->size, 0u);
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (inside (*panel).handler->size, 0u);
+    EXPECT_EQ (panel->getState().step, 2);
 
     if (c.duringDownload)
     {
-        EXPECT_FALSE (panel->firmwareFile.exists());
+        EXPECT_FALSE (inside (*panel).firmwareFile.exists());
     }
 }
 
@@ -687,7 +688,7 @@ TEST_F (Step4, QuitDuringTheDownloadEndsItAndFollows)
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_FALSE (panel->firmwareFile.exists());
+    EXPECT_FALSE (inside (*panel).firmwareFile.exists());
 
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
     EXPECT_TRUE (quit);
@@ -696,14 +697,15 @@ TEST_F (Step4, QuitDuringTheDownloadEndsItAndFollows)
 // The probe's time-out is 4 s, and neither the probe nor the list's read takes more than 12 s.
 TEST (Step4Defaults, ListLimitsAreFourAndTwelveSeconds)
 {
-    const fenz::FirmwareUpgradeComponent panel (176);
-    EXPECT_EQ (panel.listAnswerLimitMs, 4000);
-    EXPECT_EQ (panel.listTimeLimitMs, 12000);
+    fenz::FirmwareUpgradeComponent panel (176);
+    EXPECT_EQ (inside (panel).timing.listAnswerLimitMs, 4000);
+    EXPECT_EQ (inside (panel).timing.listTimeLimitMs, 12000);
 }
 
 TEST (Step4Defaults, DownloadStallLimitIsTwentySeconds)
 {
-    EXPECT_EQ (fenz::FirmwareUpgradeComponent (176).downloadStallLimitMs, 20000);
+    fenz::FirmwareUpgradeComponent panel (176);
+    EXPECT_EQ (inside (panel).timing.downloadStallLimitMs, 20000);
 }
 
 // A second press of the step's button while the download is awaited is refused: the list,
@@ -719,8 +721,8 @@ TEST_F (Step4, SecondPressDuringTheDownloadChangesNothing)
     {
         juce::Timer::callAfterDelay (400, [this, &pressed]
         {
-            pressed = panel->versionStepButton.isEnabled();
-            panel->versionStepButton.triggerClick();
+            pressed = panel->getState().enabled[3];
+            inside (*panel).stepButton (firmwaretest::versionStep).triggerClick();
         });
     };
 
@@ -731,7 +733,7 @@ TEST_F (Step4, SecondPressDuringTheDownloadChangesNothing)
     EXPECT_EQ (server.requests(), juce::StringArray ({ commonList, commonList, "/a.bin" }));
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (handlerHolds (image));
-    EXPECT_EQ (panel->step, 3);
+    EXPECT_EQ (panel->getState().step, 3);
 }
 
 // Closing the dialog while the download is awaited does not take the panel from under the
@@ -758,7 +760,7 @@ TEST_F (Step4, CloseDuringTheDownloadWaitsForTheStep)
     };
 
     // Pressed inside the dialog's modal run, as the user would.
-    p.versionStepButton.triggerClick();
+    inside (p).stepButton (firmwaretest::versionStep).triggerClick();
     dialog->runModalLoop();
 
     EXPECT_TRUE (closeWasHeld);
@@ -767,8 +769,8 @@ TEST_F (Step4, CloseDuringTheDownloadWaitsForTheStep)
     EXPECT_EQ (events, juce::StringArray ({ "chooser Firmware Version" }));
     EXPECT_TRUE (boxes.empty());
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_FALSE (p.firmwareFile.exists());
-    EXPECT_EQ (p.step, 2);
+    EXPECT_FALSE (inside (p).firmwareFile.exists());
+    EXPECT_EQ (p.getState().step, 2);
 
     panel = nullptr;
     dialog = nullptr;
@@ -829,19 +831,19 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
     ASSERT_TRUE (localFile.replaceWithData (image.getData(), image.getSize()));
 
     auto& p = makePanel (c.product);
-    p.onlineMode = false;
+    inside (p).onlineMode = false;
     p.doStep4();
 
     EXPECT_TRUE (server.requests().isEmpty());
-    EXPECT_EQ (panel->firmwareFile, localFile);
+    EXPECT_EQ (inside (*panel).firmwareFile, localFile);
 
     if (c.accepted)
     {
         EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
         EXPECT_TRUE (handlerHolds (image));
-        EXPECT_EQ (panel->step, 3);
-        EXPECT_FALSE (panel->connectStepButton.isEnabled());
-        EXPECT_FALSE (panel->eraseStepButton.isEnabled());
+        EXPECT_EQ (panel->getState().step, 3);
+        EXPECT_FALSE (panel->getState().enabled[0]);
+        EXPECT_FALSE (panel->getState().enabled[1]);
     }
     else
     {
@@ -850,7 +852,7 @@ TEST_P (Step4LocalFile, NameRuleOfTheModel)
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
         EXPECT_EQ (boxes[0].text, "Not the matching firmware!");
         EXPECT_TRUE (nothingLoaded());
-        EXPECT_EQ (panel->step, 2);
+        EXPECT_EQ (panel->getState().step, 2);
     }
 }
 
@@ -904,12 +906,12 @@ TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
     const bool chosen = c.source == Source::chosen;
 
     auto& p = makePanel (176);
-    p.getHandler().openProgram (temporary.write ("tamrel_ostrel_0.bin", 4096));
-    ASSERT_EQ (p.handler->size, 4096u);
+    inside (p).getHandler().openProgram (temporary.write ("tamrel_ostrel_0.bin", 4096));
+    ASSERT_EQ (inside (p).handler->size, 4096u);
 
     if (chosen)
     {
-        p.onlineMode = false;
+        inside (p).onlineMode = false;
         localFile = temporary.getFile().getChildFile ("tamrel_ostrel_1.bin");
         ASSERT_TRUE (localFile.replaceWithData (image.getData(), image.getSize()));
     }
@@ -929,7 +931,7 @@ TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
     {
         EXPECT_TRUE (boxes.empty());
         EXPECT_TRUE (handlerHolds (image));
-        EXPECT_EQ (p.step, 3);
+        EXPECT_EQ (p.getState().step, 3);
     }
     else
     {
@@ -939,16 +941,16 @@ TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::WarningIcon);
         EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
         EXPECT_TRUE (nothingLoaded());
-        EXPECT_EQ (p.step, 2);
-        EXPECT_TRUE (p.versionStepButton.isEnabled());
-        EXPECT_FALSE (p.upgradeStepButton.isEnabled());
+        EXPECT_EQ (p.getState().step, 2);
+        EXPECT_TRUE (p.getState().enabled[3]);
+        EXPECT_FALSE (p.getState().enabled[4]);
     }
 
     if (! chosen)
     {
         EXPECT_EQ (server.requestsFor ("/a.bin"), 1);
         EXPECT_LE (watch.largest, 63487) << "a temporary file grew past what the Upgrade step takes";
-        EXPECT_FALSE (p.firmwareFile.exists());
+        EXPECT_FALSE (inside (p).firmwareFile.exists());
     }
 }
 
@@ -976,7 +978,7 @@ TEST_F (Step4, LocalFifoIsAnEmptyImage)
         localFile = fifo.file;
 
         auto& p = makePanel (176);
-        p.onlineMode = false;
+        inside (p).onlineMode = false;
         p.doStep4();
 
         EXPECT_FALSE (fifo.hadToRelease()) << "step 4 waited on the FIFO";
@@ -985,9 +987,9 @@ TEST_F (Step4, LocalFifoIsAnEmptyImage)
     EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File" }));
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_EQ (boxes[0].text, "Wrong file or cannot find this file!");
-    ASSERT_NE (panel->handler, nullptr);
+    ASSERT_NE (inside (*panel).handler, nullptr);
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (panel->getState().step, 2);
 }
 
 // In manual mode no request is made at all, and a cancelled chooser ends the step.
@@ -996,15 +998,15 @@ TEST_F (Step4, ManualModeAsksNoServer)
     serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
 
     auto& p = makePanel (176);
-    p.onlineMode = false;
+    inside (p).onlineMode = false;
     p.doStep4();
 
     EXPECT_EQ (events, juce::StringArray ({ "file chooser" }));
     EXPECT_TRUE (server.requests().isEmpty());
     EXPECT_TRUE (boxes.empty());
-    EXPECT_EQ (panel->firmwareFile, juce::File());
+    EXPECT_EQ (inside (*panel).firmwareFile, juce::File());
     EXPECT_TRUE (nothingLoaded());
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (panel->getState().step, 2);
 }
 
 // The file chooser starts where the last firmware file was, and the rule is the one of the
@@ -1016,13 +1018,13 @@ TEST_F (Step4, ManualRuleIsTheHandlersModel)
     const auto image = imageOf (1024);
 
     auto& p = makePanel (176);
-    p.onlineMode = false;
+    inside (p).onlineMode = false;
 
     localFile = folder.getChildFile ("dravo_k_1.bin");
     localFile.replaceWithData (image.getData(), image.getSize());
     p.doStep4();                          // made the handler for 176: refused
 
-    p.pid = p.currentPid = 94;
+    inside (p).pid = inside (p).currentPid = 94;
     localFile = folder.getChildFile ("tamrel_ostrel_1.bin");
     localFile.replaceWithData (image.getData(), image.getSize());
     p.doStep4();                          // still the rule of 176: accepted
@@ -1030,7 +1032,7 @@ TEST_F (Step4, ManualRuleIsTheHandlersModel)
     ASSERT_EQ (chooserStarts.size(), 2u);
     EXPECT_EQ (chooserStarts[0], juce::File());
     EXPECT_EQ (chooserStarts[1], folder.getChildFile ("dravo_k_1.bin"));
-    EXPECT_EQ (panel->handler->pid, 176);
+    EXPECT_EQ (inside (*panel).handler->pid, 176);
     EXPECT_EQ (events, juce::StringArray ({ "file chooser", "box Load File", "file chooser" }));
     EXPECT_TRUE (handlerHolds (image));
 }

@@ -2,6 +2,7 @@
 #include "FakeMidiPorts.h"
 #include "UpgraderFixture.h"
 #include "fenz_FirmwareGlobals.h"
+#include "PanelTestSeam.h"
 
 #include <functional>
 
@@ -31,10 +32,10 @@ namespace
         void takeTheFirstThreeSteps()
         {
             willChoose (normalPort);
-            press (panel->connectStepButton);
-            press (panel->eraseStepButton);
+            press (firmwaretest::connectStep);
+            press (firmwaretest::eraseStep);
             willChoose (upgradePort);
-            press (panel->activateStepButton);
+            press (firmwaretest::activateStep);
         }
     };
 
@@ -64,20 +65,20 @@ TEST_F (FirmwareGlobals, OnlyTheLaunchAndKeyTChangeThem)
           {
               f.ports.inputs.clear();
               f.willChoose (std::nullopt);
-              f.press (f.panel->connectStepButton);
+              f.press (firmwaretest::connectStep);
           } },
         { "Connect, Erase and Activate", [] (FirmwareGlobals& f) { f.takeTheFirstThreeSteps(); } },
         { "an Upgrade refused for its image", [] (FirmwareGlobals& f)
           {
               f.takeTheFirstThreeSteps();
-              f.press (f.panel->upgradeStepButton);
+              f.press (firmwaretest::upgradeStep);
           } },
         { "step 4 from a local file, cancelled", [] (FirmwareGlobals& f)
           {
-              f.panel->onlineMode = false;
-              f.press (f.panel->versionStepButton);
+              inside (*f.panel).onlineMode = false;
+              f.press (firmwaretest::versionStep);
           } },
-        { "Update Device Name", [] (FirmwareGlobals& f) { f.press (f.panel->updateDeviceNameButton); } },
+        { "Update Device Name", [] (FirmwareGlobals& f) { f.press (inside (*f.panel).updateDeviceNameButton); } },
         { "closing the panel over upgrade ports", [] (FirmwareGlobals& f) { f.panel.reset(); } },
     };
 

@@ -4,6 +4,7 @@
 #include "fenz_FirmwareLaunch.h"
 #include "fenz_MacVersion.h"
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "PanelTestSeam.h"
 
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
@@ -112,9 +113,9 @@ TEST_F (Launch, OkRunsThePanelInItsDialogUntilItCloses)
                 auto& panel = dialog->getPanel();
                 shownPanel = &panel;
                 EXPECT_EQ (dialog->getName(), "Firmware Upgrade");
-                EXPECT_EQ (panel.initialPid, productId);
-                EXPECT_EQ (panel.pid, productId);
-                EXPECT_EQ (panel.currentPid, productId);
+                EXPECT_EQ (inside (panel).initialPid, productId);
+                EXPECT_EQ (inside (panel).pid, productId);
+                EXPECT_EQ (inside (panel).currentPid, productId);
                 EXPECT_EQ (panel.getWidth(), 514);
                 EXPECT_EQ (panel.getHeight(), 491);
                 EXPECT_TRUE (dialog->isUsingNativeTitleBar());

@@ -3,6 +3,7 @@
 #include "PanelTestSupport.h"
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
+#include "PanelTestSeam.h"
 
 using fenz::FirmwareUpgradeComponent;
 using namespace paneltest;
@@ -30,29 +31,29 @@ TEST_F (UpgradePanel, NewPanelOffersOnlyConnect)
     EXPECT_EQ (panel.getWidth(), 514);
     EXPECT_EQ (panel.getHeight(), 491);
     EXPECT_EQ (enabledSteps (panel), "x----");
-    EXPECT_TRUE (panel.updateDeviceNameButton.isEnabled());
-    EXPECT_EQ (panel.step, -1);
-    EXPECT_EQ (panel.progress, 0.0);
+    EXPECT_TRUE (inside (panel).updateDeviceNameButton.isEnabled());
+    EXPECT_EQ (panel.getState().step, -1);
+    EXPECT_EQ (panel.getState().progress, 0.0);
 
-    EXPECT_TRUE (panel.onlineMode);
-    EXPECT_TRUE (panel.onlineModeDefault);
-    EXPECT_EQ (panel.pid, 176);
-    EXPECT_EQ (panel.initialPid, 176);
-    EXPECT_EQ (panel.currentPid, 176);
-    EXPECT_TRUE (panel.normalDeviceName.isEmpty());
-    EXPECT_TRUE (panel.upgradeDeviceName.isEmpty());
-    EXPECT_EQ (panel.firmwareFile, juce::File());
-    EXPECT_EQ (panel.firmwares.getType().toString(), "firmwares");
-    EXPECT_EQ (panel.firmwares.getNumChildren(), 0);
-    EXPECT_EQ (panel.handler, nullptr);
+    EXPECT_TRUE (inside (panel).onlineMode);
+    EXPECT_TRUE (inside (panel).onlineModeDefault);
+    EXPECT_EQ (inside (panel).pid, 176);
+    EXPECT_EQ (inside (panel).initialPid, 176);
+    EXPECT_EQ (inside (panel).currentPid, 176);
+    EXPECT_TRUE (panel.getState().normalDeviceName.isEmpty());
+    EXPECT_TRUE (panel.getState().upgradeDeviceName.isEmpty());
+    EXPECT_EQ (inside (panel).firmwareFile, juce::File());
+    EXPECT_EQ (inside (panel).firmwares.getType().toString(), "firmwares");
+    EXPECT_EQ (inside (panel).firmwares.getNumChildren(), 0);
+    EXPECT_EQ (inside (panel).handler, nullptr);
     EXPECT_FALSE (panel.isStepRunning());
     EXPECT_FALSE (panel.isCloseRequested());
 
     // The extender's panel keeps its own id in every field.
     FirmwareUpgradeComponent extenderPanel (177);
-    EXPECT_EQ (extenderPanel.pid, 177);
-    EXPECT_EQ (extenderPanel.initialPid, 177);
-    EXPECT_EQ (extenderPanel.currentPid, 177);
+    EXPECT_EQ (inside (extenderPanel).pid, 177);
+    EXPECT_EQ (inside (extenderPanel).initialPid, 177);
+    EXPECT_EQ (inside (extenderPanel).currentPid, 177);
 }
 
 TEST_F (UpgradePanel, NewPanelShowsItsTexts)
@@ -64,21 +65,21 @@ TEST_F (UpgradePanel, NewPanelShowsItsTexts)
 
     const std::vector<Row> rows
     {
-        { &panel.statusLabel, "Upgrade Progress", centred },
-        { &panel.noteCaptionLabel, "Note:", topLeft },
-        { &panel.noteLabel, "If your connected Fenz product model name does not appear on the pull-down menu, "
+        { &inside (panel).statusLabel, "Upgrade Progress", centred },
+        { &inside (panel).noteCaptionLabel, "Note:", topLeft },
+        { &inside (panel).noteLabel, "If your connected Fenz product model name does not appear on the pull-down menu, "
                             "select \"USB Audio Device\" as the MIDI In/Out device", topLeft },
-        { &panel.stepLabels[0], "Step 1", centred },
-        { &panel.stepLabels[4], "Step 5", centred },
-        { &panel.stepNumberLabels[0], "Step 1:", topLeft },
-        { &panel.stepNumberLabels[2], "Step 3:", topLeft },
-        { &panel.stepNumberLabels[4], "Step 5:", topLeft },
-        { &panel.stepTextLabels[0], "Please connect your Fenz device and click \"Connect\" button to create the connection.", topLeft },
-        { &panel.stepTextLabels[1], "Click \"Erase\" button to enter into \"Firmware upgrade mode\".", topLeft },
-        { &panel.stepTextLabels[2], "Click \"Activate\" button to activate the \"Firmware upgrade mode\".", topLeft },
-        { &panel.stepTextLabels[3], "Click \"Select Version\", the process will automatically search for the most up to "
+        { &inside (panel).stepLabels[0], "Step 1", centred },
+        { &inside (panel).stepLabels[4], "Step 5", centred },
+        { &inside (panel).stepNumberLabels[0], "Step 1:", topLeft },
+        { &inside (panel).stepNumberLabels[2], "Step 3:", topLeft },
+        { &inside (panel).stepNumberLabels[4], "Step 5:", topLeft },
+        { &inside (panel).stepTextLabels[0], "Please connect your Fenz device and click \"Connect\" button to create the connection.", topLeft },
+        { &inside (panel).stepTextLabels[1], "Click \"Erase\" button to enter into \"Firmware upgrade mode\".", topLeft },
+        { &inside (panel).stepTextLabels[2], "Click \"Activate\" button to activate the \"Firmware upgrade mode\".", topLeft },
+        { &inside (panel).stepTextLabels[3], "Click \"Select Version\", the process will automatically search for the most up to "
                                     "date firmware for your device at our website.", topLeft },
-        { &panel.stepTextLabels[4], "Click \"Upgrade\" to start the file upload process.", topLeft },
+        { &inside (panel).stepTextLabels[4], "Click \"Upgrade\" to start the file upload process.", topLeft },
     };
 
     for (const auto& r : rows)
@@ -89,9 +90,9 @@ TEST_F (UpgradePanel, NewPanelShowsItsTexts)
 
     for (int k = 0; k < 5; ++k)
     {
-        EXPECT_EQ (panel.stepLabels[k].getText(), "Step " + juce::String (k + 1));
-        EXPECT_EQ (panel.stepNumberLabels[k].getText(), "Step " + juce::String (k + 1) + ":");
-        EXPECT_EQ (panel.stepTextLabels[k].getMinimumHorizontalScale(), 1.0f);
+        EXPECT_EQ (inside (panel).stepLabels[k].getText(), "Step " + juce::String (k + 1));
+        EXPECT_EQ (inside (panel).stepNumberLabels[k].getText(), "Step " + juce::String (k + 1) + ":");
+        EXPECT_EQ (inside (panel).stepTextLabels[k].getMinimumHorizontalScale(), 1.0f);
     }
 
     const char* buttonTexts[] = { "Connect", "Erase", "Activate", "Select Version", "Upgrade" };
@@ -100,8 +101,8 @@ TEST_F (UpgradePanel, NewPanelShowsItsTexts)
     for (int k = 0; k < 5; ++k)
         EXPECT_EQ (buttons[(size_t) k]->getButtonText(), buttonTexts[k]);
 
-    EXPECT_EQ (panel.updateDeviceNameButton.getButtonText(), "Update Device Name");
-    EXPECT_EQ (panel.updateDeviceNameButton.getTooltip(), "Click here to update the displaying name of your device.");
+    EXPECT_EQ (inside (panel).updateDeviceNameButton.getButtonText(), "Update Device Name");
+    EXPECT_EQ (inside (panel).updateDeviceNameButton.getTooltip(), "Click here to update the displaying name of your device.");
 
     // Every child is shown, every label in black, the bar in sky blue.
     int labels = 0;
@@ -119,7 +120,7 @@ TEST_F (UpgradePanel, NewPanelShowsItsTexts)
 
     EXPECT_EQ (labels, 18);
     EXPECT_EQ (panel.getNumChildComponents(), 18 + 6 + 1);
-    EXPECT_EQ (panel.progressBar.findColour (juce::ProgressBar::foregroundColourId), juce::Colours::skyblue);
+    EXPECT_EQ (inside (panel).progressBar.findColour (juce::ProgressBar::foregroundColourId), juce::Colours::skyblue);
 }
 
 //==============================================================================
@@ -131,31 +132,31 @@ TEST_F (UpgradePanel, LaysOutItsTable)
     struct Row { juce::Component* component; R bounds; };
     const std::vector<Row> rows
     {
-        { &panel.statusLabel,            R (0, 10, 514, 20) },
-        { &panel.progressBar,            R (40, 36, 434, 24) },
-        { &panel.stepLabels[0],          R (17, 66, 90, 20) },
-        { &panel.stepLabels[1],          R (113, 66, 90, 20) },
-        { &panel.stepLabels[2],          R (209, 66, 90, 20) },
-        { &panel.stepLabels[3],          R (305, 66, 90, 20) },
-        { &panel.stepLabels[4],          R (401, 66, 90, 20) },
-        { &panel.connectStepButton,      R (17, 92, 90, 20) },
-        { &panel.eraseStepButton,        R (113, 92, 90, 20) },
-        { &panel.activateStepButton,     R (209, 92, 90, 20) },
-        { &panel.versionStepButton,      R (305, 92, 90, 20) },
-        { &panel.upgradeStepButton,      R (401, 92, 90, 20) },
-        { &panel.stepNumberLabels[0],    R (17, 130, 70, 20) },
-        { &panel.stepTextLabels[0],      R (93, 130, 407, 50) },
-        { &panel.noteCaptionLabel,       R (17, 186, 70, 20) },
-        { &panel.noteLabel,              R (93, 186, 407, 50) },
-        { &panel.stepNumberLabels[1],    R (17, 242, 70, 20) },
-        { &panel.stepTextLabels[1],      R (93, 242, 407, 50) },
-        { &panel.stepNumberLabels[2],    R (17, 298, 70, 20) },
-        { &panel.stepTextLabels[2],      R (93, 298, 407, 50) },
-        { &panel.stepNumberLabels[3],    R (17, 354, 70, 20) },
-        { &panel.stepTextLabels[3],      R (93, 354, 407, 50) },
-        { &panel.stepNumberLabels[4],    R (17, 410, 70, 20) },
-        { &panel.stepTextLabels[4],      R (93, 410, 407, 50) },
-        { &panel.updateDeviceNameButton, R (209, 446, 90, 20) },
+        { &inside (panel).statusLabel,            R (0, 10, 514, 20) },
+        { &inside (panel).progressBar,            R (40, 36, 434, 24) },
+        { &inside (panel).stepLabels[0],          R (17, 66, 90, 20) },
+        { &inside (panel).stepLabels[1],          R (113, 66, 90, 20) },
+        { &inside (panel).stepLabels[2],          R (209, 66, 90, 20) },
+        { &inside (panel).stepLabels[3],          R (305, 66, 90, 20) },
+        { &inside (panel).stepLabels[4],          R (401, 66, 90, 20) },
+        { &inside (panel).stepButton (0),         R (17, 92, 90, 20) },
+        { &inside (panel).stepButton (1),         R (113, 92, 90, 20) },
+        { &inside (panel).stepButton (2),         R (209, 92, 90, 20) },
+        { &inside (panel).stepButton (3),         R (305, 92, 90, 20) },
+        { &inside (panel).stepButton (4),         R (401, 92, 90, 20) },
+        { &inside (panel).stepNumberLabels[0],    R (17, 130, 70, 20) },
+        { &inside (panel).stepTextLabels[0],      R (93, 130, 407, 50) },
+        { &inside (panel).noteCaptionLabel,       R (17, 186, 70, 20) },
+        { &inside (panel).noteLabel,              R (93, 186, 407, 50) },
+        { &inside (panel).stepNumberLabels[1],    R (17, 242, 70, 20) },
+        { &inside (panel).stepTextLabels[1],      R (93, 242, 407, 50) },
+        { &inside (panel).stepNumberLabels[2],    R (17, 298, 70, 20) },
+        { &inside (panel).stepTextLabels[2],      R (93, 298, 407, 50) },
+        { &inside (panel).stepNumberLabels[3],    R (17, 354, 70, 20) },
+        { &inside (panel).stepTextLabels[3],      R (93, 354, 407, 50) },
+        { &inside (panel).stepNumberLabels[4],    R (17, 410, 70, 20) },
+        { &inside (panel).stepTextLabels[4],      R (93, 410, 407, 50) },
+        { &inside (panel).updateDeviceNameButton, R (209, 446, 90, 20) },
     };
 
     for (const auto& r : rows)
@@ -173,21 +174,21 @@ TEST_F (UpgradePanel, LayoutFollowsTheWidth)
     for (int k = 0; k < 5; ++k)
     {
         EXPECT_EQ (buttons[(size_t) k]->getBounds(), juce::Rectangle<int> (xs[k], 92, 90, 20));
-        EXPECT_EQ (panel.stepLabels[k].getBounds(), juce::Rectangle<int> (xs[k], 66, 90, 20));
+        EXPECT_EQ (inside (panel).stepLabels[k].getBounds(), juce::Rectangle<int> (xs[k], 66, 90, 20));
         // The text column starts 76 right of the captions and ends 20 before the edge.
-        EXPECT_EQ (panel.stepNumberLabels[k].getX(), 60);
-        EXPECT_EQ (panel.stepTextLabels[k].getX(), 136);
-        EXPECT_EQ (panel.stepTextLabels[k].getRight(), 586);
+        EXPECT_EQ (inside (panel).stepNumberLabels[k].getX(), 60);
+        EXPECT_EQ (inside (panel).stepTextLabels[k].getX(), 136);
+        EXPECT_EQ (inside (panel).stepTextLabels[k].getRight(), 586);
     }
 
-    EXPECT_EQ (panel.statusLabel.getBounds(), juce::Rectangle<int> (0, 10, 600, 20));
-    EXPECT_EQ (panel.progressBar.getBounds(), juce::Rectangle<int> (40, 36, 520, 24));
-    EXPECT_EQ (panel.noteLabel.getBounds(), juce::Rectangle<int> (136, 186, 450, 50));
-    EXPECT_EQ (panel.updateDeviceNameButton.getBounds(), juce::Rectangle<int> (252, 446, 90, 20));
+    EXPECT_EQ (inside (panel).statusLabel.getBounds(), juce::Rectangle<int> (0, 10, 600, 20));
+    EXPECT_EQ (inside (panel).progressBar.getBounds(), juce::Rectangle<int> (40, 36, 520, 24));
+    EXPECT_EQ (inside (panel).noteLabel.getBounds(), juce::Rectangle<int> (136, 186, 450, 50));
+    EXPECT_EQ (inside (panel).updateDeviceNameButton.getBounds(), juce::Rectangle<int> (252, 446, 90, 20));
 
     // An odd width drops the half pixel.
     panel.setSize (515, 491);
-    EXPECT_EQ (panel.connectStepButton.getX(), 17);
+    EXPECT_EQ (inside (panel).stepButton (firmwaretest::connectStep).getX(), 17);
 }
 
 //==============================================================================
@@ -212,10 +213,10 @@ TEST_F (UpgradePanel, UpdateProgressMovesStepProgressAndButtonsTogether)
     for (const auto& r : rows)
     {
         panel.updateProgress (r.newStep);
-        EXPECT_EQ (panel.step, r.step) << r.newStep;
-        EXPECT_DOUBLE_EQ (panel.progress, r.progress) << r.newStep;
+        EXPECT_EQ (panel.getState().step, r.step) << r.newStep;
+        EXPECT_DOUBLE_EQ (panel.getState().progress, r.progress) << r.newStep;
         EXPECT_EQ (enabledSteps (panel), r.enabled) << r.newStep;
-        EXPECT_TRUE (panel.updateDeviceNameButton.isEnabled());
+        EXPECT_TRUE (inside (panel).updateDeviceNameButton.isEnabled());
     }
 }
 
@@ -250,13 +251,13 @@ TEST_F (UpgradePanel, KeysMAndTToggleModesAndTitleInEveryOrder)
         for (const char* key = r.keys; *key != 0; ++key)
             EXPECT_FALSE (panel.keyPressed (juce::KeyPress (*key))) << r.keys;
 
-        EXPECT_EQ (panel.onlineMode, r.online) << r.keys;
+        EXPECT_EQ (inside (panel).onlineMode, r.online) << r.keys;
         EXPECT_EQ (fenz::bTest, r.test) << r.keys;
         EXPECT_EQ (dialog.getName(), r.title) << r.keys;
 
         // The fourth step keeps its button text and description whatever the mode.
-        EXPECT_EQ (panel.versionStepButton.getButtonText(), "Select Version") << r.keys;
-        EXPECT_TRUE (panel.stepTextLabels[3].getText().startsWith ("Click \"Select Version\"")) << r.keys;
+        EXPECT_EQ (inside (panel).stepButton (firmwaretest::versionStep).getButtonText(), "Select Version") << r.keys;
+        EXPECT_TRUE (inside (panel).stepTextLabels[3].getText().startsWith ("Click \"Select Version\"")) << r.keys;
 
         dialog.clearContentComponent();
     }
@@ -267,13 +268,13 @@ TEST_F (UpgradePanel, OtherKeysChangeNothing)
     FirmwareUpgradeComponent panel (176);
     juce::DialogWindow dialog ("Firmware Upgrade", juce::Colours::lightgrey, true, false);
     dialog.setContentNonOwned (&panel, true);
-    panel.dialogs.showMessageBox = [] (auto, auto&, auto&) { ADD_FAILURE() << "a box for a key other than F1"; };
+    inside (panel).dialogs.showMessageBox = [] (auto, auto&, auto&) { ADD_FAILURE() << "a box for a key other than F1"; };
 
     for (const auto& key : { juce::KeyPress ('X'), juce::KeyPress ('R'), juce::KeyPress (juce::KeyPress::F2Key),
                              juce::KeyPress (juce::KeyPress::escapeKey), juce::KeyPress ('1') })
         EXPECT_FALSE (panel.keyPressed (key));
 
-    EXPECT_TRUE (panel.onlineMode);
+    EXPECT_TRUE (inside (panel).onlineMode);
     EXPECT_FALSE (fenz::bTest);
     EXPECT_EQ (dialog.getName(), "Firmware Upgrade");
     dialog.clearContentComponent();
@@ -286,7 +287,7 @@ TEST_F (UpgradePanel, KeysWithoutAWindowOnlyToggle)
     panel.keyPressed (juce::KeyPress ('M'));
     panel.keyPressed (juce::KeyPress ('T'));
 
-    EXPECT_FALSE (panel.onlineMode);
+    EXPECT_FALSE (inside (panel).onlineMode);
     EXPECT_TRUE (fenz::bTest);
 }
 
@@ -311,7 +312,7 @@ TEST_F (UpgradePanel, F1ShowsTheAboutBoxAndWaitsForIt)
     EXPECT_EQ (lookAndFeel.alerts[0].title, "\n \nFenz Firmware Upgrader\n\nV1.19  Build 58");
     EXPECT_TRUE (lookAndFeel.alerts[0].message.startsWith ("\n\n \n"));
     EXPECT_EQ (lookAndFeel.alerts[0].numButtons, 1);
-    EXPECT_TRUE (panel.onlineMode);
+    EXPECT_TRUE (inside (panel).onlineMode);
     EXPECT_FALSE (fenz::bTest);
 }
 
@@ -391,7 +392,7 @@ TEST_F (UpgradePanel, DefaultChooserSeamRunsAModalDialogThatDoesNotOwnTheChooser
             modal.exitModalState (1);
         } });
 
-        EXPECT_EQ (panel.dialogs.runChooser (chooser, "Choose Your Fenz Device"), 1);
+        EXPECT_EQ (inside (panel).dialogs.runChooser (chooser, "Choose Your Fenz Device"), 1);
         EXPECT_TRUE (seen);
         pump();
     }
@@ -408,7 +409,7 @@ TEST_F (UpgradePanel, DefaultChooserSeamRunsAModalDialogThatDoesNotOwnTheChooser
             EXPECT_TRUE (dialog->escapeKeyPressed());      // Escape closes it, as cancelled
         } });
 
-        EXPECT_NE (panel.dialogs.runChooser (chooser, "Firmware Version"), 1);
+        EXPECT_NE (inside (panel).dialogs.runChooser (chooser, "Firmware Version"), 1);
         pump();
     }
 }
@@ -421,7 +422,7 @@ TEST_F (UpgradePanel, DefaultBoxSeamShowsAnAlertWindowAndWaitsForIt)
 
     {
         ModalScript script ({ [&] (juce::Component& modal) { answered = true; modal.exitModalState (0); } });
-        panel.dialogs.showMessageBox (juce::MessageBoxIconType::WarningIcon, "Load File", "Not the matching firmware!");
+        inside (panel).dialogs.showMessageBox (juce::MessageBoxIconType::WarningIcon, "Load File", "Not the matching firmware!");
         EXPECT_TRUE (answered);    // the blocking box returned only after its answer
     }
 
@@ -478,7 +479,7 @@ TEST_F (UpgradePanel, DefaultFileSeamAsksForABinFile)
         modal.exitModalState (0);
     } });
 
-    EXPECT_EQ (panel.dialogs.chooseFirmwareFile (start), juce::File());
+    EXPECT_EQ (inside (panel).dialogs.chooseFirmwareFile (start), juce::File());
     EXPECT_TRUE (seen);
 }
 
@@ -487,7 +488,7 @@ TEST_F (UpgradePanel, DefaultShellSeamRunsTheCommand)
     juce::TemporaryFile mark;
     FirmwareUpgradeComponent panel (176);
 
-    panel.dialogs.runShellCommand (("echo ran > '" + mark.getFile().getFullPathName() + "'").toRawUTF8());
+    inside (panel).dialogs.runShellCommand (("echo ran > '" + mark.getFile().getFullPathName() + "'").toRawUTF8());
     EXPECT_EQ (mark.getFile().loadFileAsString().trim(), "ran");
 }
 
@@ -539,5 +540,5 @@ TEST_F (UpgradePanel, Step4TellsWhyBeforeTheFileChooserOpens)
 
     pump();
     EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0) << "something still holds the panel";
-    EXPECT_EQ (panel.step, 2);
+    EXPECT_EQ (panel.getState().step, 2);
 }

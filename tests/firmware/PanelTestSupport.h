@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 #include "fenz_FirmwareUpgradeComponent.h"
+#include "PanelTestSeam.h"
 #include "FakeMidiPorts.h"
 #include "GuiTestSupport.h"
 
@@ -14,8 +15,10 @@ namespace paneltest
     // The step buttons in step order.
     inline std::vector<juce::TextButton*> stepButtons (fenz::FirmwareUpgradeComponent& panel)
     {
-        return { &panel.connectStepButton, &panel.eraseStepButton, &panel.activateStepButton,
-                 &panel.versionStepButton, &panel.upgradeStepButton };
+        std::vector<juce::TextButton*> buttons;
+        for (int k = 0; k < fenz::FirmwareUpgradeComponent::numSteps; ++k)
+            buttons.push_back (&inside (panel).stepButton (k));
+        return buttons;
     }
 
     // Which step buttons are enabled, as a string of five: "x" enabled, "-" not.

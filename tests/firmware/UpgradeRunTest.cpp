@@ -4,6 +4,7 @@
 #include "ScopedEnvironment.h"
 #include "UpgraderFixture.h"
 #include "fenz_VirtualSurface.h"
+#include "PanelTestSeam.h"
 
 #include <cstdlib>
 #include <memory>
@@ -19,10 +20,10 @@ namespace
     // the whole run, so a success shows as a 4 among these, just before the run ends.
     struct StepWatch : public juce::ComponentListener
     {
-        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { panel.upgradeStepButton.addComponentListener (this); }
-        ~StepWatch() override  { panel.upgradeStepButton.removeComponentListener (this); }
+        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { inside (panel).stepButton (firmwaretest::upgradeStep).addComponentListener (this); }
+        ~StepWatch() override  { inside (panel).stepButton (firmwaretest::upgradeStep).removeComponentListener (this); }
 
-        void componentEnablementChanged (juce::Component&) override  { steps.push_back (panel.step); }
+        void componentEnablementChanged (juce::Component&) override  { steps.push_back (panel.getState().step); }
 
         bool sawStep (int step) const  { return std::find (steps.begin(), steps.end(), step) != steps.end(); }
 
@@ -60,8 +61,8 @@ namespace
             image = juce::MemoryBlock (bytes.data(), bytes.size());
             imageFile = std::make_unique<juce::TemporaryFile> (".bin");
             ASSERT_TRUE (imageFile->getFile().replaceWithData (image.getData(), image.getSize()));
-            panel->handler->openProgram (imageFile->getFile());
-            ASSERT_EQ (panel->handler->size, imageSize);
+            inside (*panel).handler->openProgram (imageFile->getFile());
+            ASSERT_EQ (inside (*panel).handler->size, imageSize);
             panel->updateProgress (3);   // where step 4 leaves the panel
             boxes.clear();
         }
@@ -76,23 +77,23 @@ namespace
             makePanel (surface->getProductId());
 
             willChoose (surface->getPortName());
-            press (panel->connectStepButton);
-            ASSERT_EQ (panel->step, 0);
+            press (firmwaretest::connectStep);
+            ASSERT_EQ (panel->getState().step, 0);
 
-            press (panel->eraseStepButton);
-            ASSERT_EQ (panel->step, 1);
+            press (firmwaretest::eraseStep);
+            ASSERT_EQ (panel->getState().step, 1);
             ASSERT_EQ (surface->getMode(), fenz::VirtualSurface::Mode::upgrade);
 
             willChoose (juce::String (fenz::VirtualSurface::upgradePortName));
-            press (panel->activateStepButton);
-            ASSERT_EQ (panel->step, 2);
+            press (firmwaretest::activateStep);
+            ASSERT_EQ (panel->getState().step, 2);
             boxes.clear();
         }
 
         // Presses Upgrade and answers the one box the run ends with.
         Box upgrade()
         {
-            press (panel->upgradeStepButton);
+            press (firmwaretest::upgradeStep);
             EXPECT_EQ (boxes.size(), 1u);
             return boxes.empty() ? Box {} : boxes.back();
         }
@@ -102,12 +103,12 @@ namespace
         void expectStartedOver()
         {
             expectBackAtTheStart();
-            ASSERT_NE (panel->handler, nullptr);
-            EXPECT_EQ (panel->handler->midiInput, nullptr);
-            EXPECT_EQ (panel->handler->midiOutput, nullptr);
-            EXPECT_EQ (panel->handler->size, image.getSize());
-            EXPECT_FALSE (panel->handler->connectAck || panel->handler->eraseAck
-                          || panel->handler->writeAck || panel->handler->resetAck);
+            ASSERT_NE (inside (*panel).handler, nullptr);
+            EXPECT_EQ (inside (*panel).handler->midiInput, nullptr);
+            EXPECT_EQ (inside (*panel).handler->midiOutput, nullptr);
+            EXPECT_EQ (inside (*panel).handler->size, image.getSize());
+            EXPECT_FALSE (inside (*panel).handler->connectAck || inside (*panel).handler->eraseAck
+                          || inside (*panel).handler->writeAck || inside (*panel).handler->resetAck);
         }
 
         std::vector<juce::uint8> writtenPart() const
@@ -193,16 +194,16 @@ TEST_F (UpgradeRun, DownloadedImageIsWrittenOnlyWhenWhole)
         image = full;
 
         // The version chooser's only entry is taken; the port choosers are answered as before.
-        panel->dialogs.runChooser = [ports = panel->dialogs.runChooser] (juce::Component& chooser, const juce::String& title)
+        inside (*panel).dialogs.runChooser = [ports = inside (*panel).dialogs.runChooser] (juce::Component& chooser, const juce::String& title)
         {
             return dynamic_cast<fenz::FirmwareSelectComponent*> (&chooser) != nullptr ? 1 : ports (chooser, title);
         };
 
-        press (panel->versionStepButton);
+        press (firmwaretest::versionStep);
 
         // As the user can: Upgrade only once it is offered.
-        if (panel->upgradeStepButton.isEnabled())
-            press (panel->upgradeStepButton);
+        if (panel->getState().enabled[4])
+            press (firmwaretest::upgradeStep);
 
         juce::StringArray titlesShown;
 
@@ -223,8 +224,8 @@ TEST_F (UpgradeRun, DownloadedImageIsWrittenOnlyWhenWhole)
             EXPECT_EQ (boxTitles, "Firmware Donwload");
             EXPECT_EQ (boxes.empty() ? juce::String() : boxes[0].text, "Could not download firmware file");
             EXPECT_TRUE (surface->getWrittenImage().empty()) << "a part of the image was written to the device";
-            EXPECT_EQ (panel->step, 2);
-            EXPECT_FALSE (panel->upgradeStepButton.isEnabled());
+            EXPECT_EQ (panel->getState().step, 2);
+            EXPECT_FALSE (panel->getState().enabled[4]);
         }
 
         TearDown();
@@ -238,7 +239,7 @@ TEST_F (UpgradeRun, ExtenderTakesSmallImages)
     {
         SCOPED_TRACE (size);
         prepare (Model::ostrel, size);
-        EXPECT_EQ (panel->pid, 177);
+        EXPECT_EQ (inside (*panel).pid, 177);
 
         const auto box = upgrade();
 
@@ -371,8 +372,8 @@ TEST_F (UpgradeRun, DeviceVanishingDuringTheWrite)
 
     // The panel can start over: Connect finds nothing of the device now.
     willChoose (std::nullopt);
-    press (panel->connectStepButton);
-    EXPECT_EQ (panel->step, -1);
+    press (firmwaretest::connectStep);
+    EXPECT_EQ (panel->getState().step, -1);
 }
 
 //==============================================================================
@@ -407,7 +408,7 @@ TEST_F (UpgradeRun, EndsWithItsPausesAroundTheBox)
                 return;
 
             const auto state = stateOf (*panel);
-            const bool open = panel->handler->midiInput != nullptr || panel->handler->midiOutput != nullptr;
+            const bool open = inside (*panel).handler->midiInput != nullptr || inside (*panel).handler->midiOutput != nullptr;
             const bool named = state.normalName.isNotEmpty() && state.upgradeName.isNotEmpty();
             moments.add (juce::String (e.milliseconds) + " ms: step " + juce::String (state.step) + ", "
                          + juce::String ((int) boxes.size()) + " boxes, ports " + (open ? "open" : "closed")
@@ -491,7 +492,7 @@ TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
     auto modeAtQuit = fenz::VirtualSurface::Mode::upgrade;
     bool quit = false;
 
-    panel->timing = atBlock (panel->timing, *surface, 30, [&]
+    inside (*panel).timing = atBlock (inside (*panel).timing, *surface, 30, [&]
     {
         blocksAtRequest = surface->getWrittenImage().size() / 512;
         fenz::FirmwareUpgradeComponent::quitWhenNoStepRuns ([&]
@@ -502,7 +503,7 @@ TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
         });
     });
 
-    press (panel->upgradeStepButton);
+    press (firmwaretest::upgradeStep);
 
     EXPECT_GE (blocksAtRequest, 30u);
     EXPECT_LT (blocksAtRequest, 124u) << "the quit was asked for during the write";
@@ -542,8 +543,8 @@ TEST_F (UpgradeRun, QuitThatReachedTheFrameworkDoesNotCutTheRunShort)
     EXPECT_EXIT (
         {
             prepare (Model::tamrel, 12 * 512 + 100);
-            panel->timing.runMessageLoop = ownTiming.runMessageLoop;
-            panel->timing = atBlock (panel->timing, *surface, 3, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
+            inside (*panel).timing.runMessageLoop = ownTiming.runMessageLoop;
+            inside (*panel).timing = atBlock (inside (*panel).timing, *surface, 3, [] { juce::MessageManager::getInstance()->stopDispatchLoop(); });
 
             const auto box = upgrade();
 

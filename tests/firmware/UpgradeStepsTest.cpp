@@ -20,15 +20,15 @@ namespace
                 ports.inputs.add (name);
 
             willChoose (name);
-            press (panel->connectStepButton);
-            ASSERT_EQ (panel->step, 0) << "Connect did not take " << name;
+            press (firmwaretest::connectStep);
+            ASSERT_EQ (panel->getState().step, 0) << "Connect did not take " << name;
         }
 
         // Activate with the upgrade port chosen; both its ports must open.
         void activate (const juce::String& name = upgradePort)
         {
             willChoose (name);
-            press (panel->activateStepButton);
+            press (firmwaretest::activateStep);
         }
 
         static juce::MidiMessage sysEx (std::initializer_list<int> bytes)
@@ -55,7 +55,7 @@ TEST_F (UpgradeSteps, ConnectWaitsFiveTimesForAnInput)
     std::vector<int> titlesBeforePause;
     time.onEvent = [this, &titlesBeforePause] (const RecordedTiming::Event&) { titlesBeforePause.push_back (titles.size()); };
 
-    press (panel->connectStepButton);
+    press (firmwaretest::connectStep);
 
     EXPECT_EQ (time.pauses(), std::vector<int> (500, 10));
     EXPECT_EQ (time.numLoopRuns(), 0);
@@ -73,7 +73,7 @@ TEST_F (UpgradeSteps, ConnectWaitsFiveTimesForAnInput)
     ASSERT_EQ (choosers.size(), 1u);
     EXPECT_EQ (choosers[0].title, "Choose Your Fenz Device");
     EXPECT_TRUE (choosers[0].isPortChooser);
-    EXPECT_EQ (panel->step, -1);
+    EXPECT_EQ (panel->getState().step, -1);
     EXPECT_TRUE (boxes.empty());
 }
 
@@ -89,7 +89,7 @@ TEST_F (UpgradeSteps, ConnectGivesUpWaitingWhenAskedToClose)
             mayClose = panel->requestClose();
     };
 
-    press (panel->connectStepButton);
+    press (firmwaretest::connectStep);
 
     EXPECT_FALSE (mayClose) << "the panel may not go while Connect runs";
     EXPECT_TRUE (time.events.empty()) << "a wait after the request";
@@ -137,18 +137,18 @@ TEST_F (UpgradeSteps, ConnectRecognisesTheChosenDevice)
         boxes.clear();
         ports.inputs = { c.name };
         fenz::bTest = c.testMode;
-        panel->onlineMode = false;
+        inside (*panel).onlineMode = false;
 
         willChoose (juce::String (c.name));
-        press (panel->connectStepButton);
+        press (firmwaretest::connectStep);
 
-        EXPECT_EQ (panel->step, c.step);
+        EXPECT_EQ (panel->getState().step, c.step);
         EXPECT_EQ (stateOf (*panel).enabled, enabledAt (c.step));
-        EXPECT_EQ (panel->pid, c.pid);
-        EXPECT_EQ (panel->currentPid, c.pid);
-        EXPECT_EQ (panel->normalDeviceName, c.name);
+        EXPECT_EQ (inside (*panel).pid, c.pid);
+        EXPECT_EQ (inside (*panel).currentPid, c.pid);
+        EXPECT_EQ (panel->getState().normalDeviceName, c.name);
         EXPECT_EQ (title(), c.title);
-        EXPECT_TRUE (panel->onlineMode) << "Connect goes back to the server's list";
+        EXPECT_TRUE (inside (*panel).onlineMode) << "Connect goes back to the server's list";
 
         if (c.box.isEmpty())
         {
@@ -175,12 +175,12 @@ TEST_F (UpgradeSteps, ConnectCancelledStartsOver)
     connectTo ("Varn Tamrel Virtual");
 
     willChoose (std::nullopt);
-    press (panel->connectStepButton);
+    press (firmwaretest::connectStep);
 
     EXPECT_EQ (title(), "Firmware Upgrade");
-    EXPECT_EQ (panel->step, -1);
+    EXPECT_EQ (panel->getState().step, -1);
     EXPECT_EQ (stateOf (*panel).enabled, enabledAt (-1));
-    EXPECT_EQ (panel->normalDeviceName, "");
+    EXPECT_EQ (panel->getState().normalDeviceName, "");
     EXPECT_TRUE (titles.isEmpty() || ! titles.contains ("Firmware Upgrade: (1)")) << "an input was there: no waits";
 }
 
@@ -202,7 +202,7 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
         sentBeforeThePause = ports.sent().size();
     };
 
-    press (panel->eraseStepButton);
+    press (firmwaretest::eraseStep);
 
     EXPECT_EQ (time.pattern(), "p1300");
     EXPECT_EQ (openDuringThePause, 1) << "the output is closed only after the pause";
@@ -219,7 +219,7 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
         EXPECT_EQ (s.bytes, request);
     }
 
-    EXPECT_EQ (panel->step, 1);
+    EXPECT_EQ (panel->getState().step, 1);
     EXPECT_EQ (stateOf (*panel).enabled, enabledAt (1));
     EXPECT_TRUE (boxes.empty());
 }
@@ -237,11 +237,11 @@ TEST_F (UpgradeSteps, EraseWithoutTheOutputDoesNothing)
         ports.refusedOutputs = refuses ? juce::StringArray { "Varn Tamrel Virtual" } : juce::StringArray {};
         connectTo ("Varn Tamrel Virtual");
 
-        press (panel->eraseStepButton);
+        press (firmwaretest::eraseStep);
 
         EXPECT_TRUE (ports.sent().empty());
         EXPECT_TRUE (boxes.empty());
-        EXPECT_EQ (panel->step, 0);
+        EXPECT_EQ (panel->getState().step, 0);
         EXPECT_EQ (stateOf (*panel).enabled, enabledAt (0));
         TearDown();
     }
@@ -287,14 +287,14 @@ TEST_F (UpgradeSteps, EraseReachesTheDeviceItLookedUpWhateverComesOrGoesBeforeIt
             }
         };
 
-        press (panel->eraseStepButton);
+        press (firmwaretest::eraseStep);
         ports.onListOutputs = nullptr;
 
         EXPECT_GE (listings, 2) << "the list was not looked at again before the open";
         EXPECT_EQ (ports.openedOutputs.joinIntoString (","), c.reachesIt ? "Varn Tamrel Virtual" : "");
         EXPECT_EQ (ports.sentTo ("Varn Tamrel Virtual").size(), c.reachesIt ? 2u : 0u);
         EXPECT_EQ (ports.sent().size(), c.reachesIt ? 2u : 0u) << "the request reached another port";
-        EXPECT_EQ (panel->step, c.reachesIt ? 1 : 0);
+        EXPECT_EQ (panel->getState().step, c.reachesIt ? 1 : 0);
         TearDown();
         ports.identifiers.clear();
     }
@@ -308,7 +308,7 @@ TEST_F (UpgradeSteps, ActivateOpensTheUpgradePair)
     ports.inputs = { "Varn Tamrel Virtual", "Fenz firmware upgrade" };
     ports.outputs = { "Fenz firmware upgrade" };
     connectTo ("Varn Tamrel Virtual");
-    panel->pid = 177;   // the handler takes the panel's id as it is when it is made
+    inside (*panel).pid = 177;   // the handler takes the panel's id as it is when it is made
 
     activate();
 
@@ -318,27 +318,27 @@ TEST_F (UpgradeSteps, ActivateOpensTheUpgradePair)
     EXPECT_FALSE (choosers[1].state.enabled[1]) << "Erase is off while the chooser is open";
     EXPECT_EQ (choosers[1].state.step, 1);
 
-    ASSERT_NE (panel->handler, nullptr);
-    EXPECT_EQ (panel->handler->owner, panel.get());
-    EXPECT_EQ (panel->handler->pid, 177);
-    EXPECT_NE (panel->handler->midiInput, nullptr);
-    EXPECT_NE (panel->handler->midiOutput, nullptr);
+    ASSERT_NE (inside (*panel).handler, nullptr);
+    EXPECT_EQ (inside (*panel).handler->owner, panel.get());
+    EXPECT_EQ (inside (*panel).handler->pid, 177);
+    EXPECT_NE (inside (*panel).handler->midiInput, nullptr);
+    EXPECT_NE (inside (*panel).handler->midiOutput, nullptr);
     EXPECT_EQ (ports.openedInputs, juce::StringArray ({ "Fenz firmware upgrade" }));
     EXPECT_EQ (ports.openedOutputs, juce::StringArray ({ "Fenz firmware upgrade" }));
 
     // The input is started: what the device answers reaches the handler.
     ports.answer (upgradePort, juce::MidiMessage (0x9f, 0x7f, 0x00));
-    EXPECT_TRUE (panel->handler->connectAck);
+    EXPECT_TRUE (inside (*panel).handler->connectAck);
 
-    EXPECT_EQ (panel->step, 2);
+    EXPECT_EQ (panel->getState().step, 2);
     EXPECT_EQ (stateOf (*panel).enabled, (std::array<bool, 5> { false, true, true, true, false }));
-    EXPECT_EQ (panel->upgradeDeviceName, upgradePort);
+    EXPECT_EQ (panel->getState().upgradeDeviceName, upgradePort);
     EXPECT_TRUE (boxes.empty());
 
     // A second Activate closes the pair before opening it again; the handler stays the same.
-    auto* handler = panel->handler.get();
+    auto* handler = inside (*panel).handler.get();
     activate();
-    EXPECT_EQ (panel->handler.get(), handler);
+    EXPECT_EQ (inside (*panel).handler.get(), handler);
     EXPECT_EQ (ports.liveInputs, 1);
     EXPECT_EQ (ports.liveOutputs, 1);
 }
@@ -355,7 +355,7 @@ TEST_F (UpgradeSteps, ActivateRefusesAnotherPortAndCancel)
     activate ("Varn Tamrel Virtual");
     activate ("Fenz firmware upgraded");
     willChoose (std::nullopt);
-    press (panel->activateStepButton);
+    press (firmwaretest::activateStep);
 
     ASSERT_EQ (boxes.size(), 2u);
 
@@ -366,7 +366,7 @@ TEST_F (UpgradeSteps, ActivateRefusesAnotherPortAndCancel)
         EXPECT_EQ (box.text, "Please select the unit \"Fenz firmware upgrade\"");
     }
 
-    EXPECT_EQ (panel->step, 1);
+    EXPECT_EQ (panel->getState().step, 1);
     EXPECT_EQ (stateOf (*panel).enabled, enabledAt (1));
     EXPECT_TRUE (ports.openedInputs.isEmpty());
     EXPECT_TRUE (ports.openedOutputs.isEmpty());
@@ -387,8 +387,8 @@ TEST_F (UpgradeSteps, ActivateTakesAnyNameInTestModeAndAnyLetterCase)
         activate (name);
 
         EXPECT_TRUE (boxes.empty());
-        EXPECT_EQ (panel->step, 2);
-        EXPECT_EQ (panel->upgradeDeviceName, name);
+        EXPECT_EQ (panel->getState().step, 2);
+        EXPECT_EQ (panel->getState().upgradeDeviceName, name);
         fenz::bTest = false;
         TearDown();
     }
@@ -427,17 +427,17 @@ TEST_F (UpgradeSteps, ActivateWithAPairThatDoesNotOpen)
         EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::InfoIcon);
         EXPECT_EQ (boxes[0].title, "Midi Device");
         EXPECT_EQ (boxes[0].text, "Could not open the selected MIDI input device: Fenz firmware upgrade");
-        EXPECT_EQ (panel->step, 1);
+        EXPECT_EQ (panel->getState().step, 1);
         EXPECT_EQ (stateOf (*panel).enabled, enabledAt (1));
 
         const bool inputOpens = c.inputListed && ! c.inputRefuses;
         const bool outputOpens = c.outputListed && ! c.outputRefuses;
-        EXPECT_EQ (panel->handler->midiInput != nullptr, inputOpens);
-        EXPECT_EQ (panel->handler->midiOutput != nullptr, outputOpens);
+        EXPECT_EQ (inside (*panel).handler->midiInput != nullptr, inputOpens);
+        EXPECT_EQ (inside (*panel).handler->midiOutput != nullptr, outputOpens);
 
         // Upgrade then refuses to start, names the missing half and closes the other.
         boxes.clear();
-        press (panel->upgradeStepButton);
+        press (firmwaretest::upgradeStep);
 
         ASSERT_EQ (boxes.size(), 1u);
         EXPECT_EQ (boxes[0].title, "Firmware Upgrade Error");
@@ -478,7 +478,7 @@ TEST_F (UpgradeSteps, ActivateOpensThePairItLookedUpWhateverComesOrGoesBeforeIt)
         // Once the port is chosen, each list changes the second time it is looked at.
         const auto changeAtSecondListing = [&] (int& listings, juce::StringArray& names, juce::StringArray& identifiers)
         {
-            if (panel->upgradeDeviceName != upgradePort || ++listings != 2)
+            if (panel->getState().upgradeDeviceName != upgradePort || ++listings != 2)
                 return;
 
             if (c.arrives)
@@ -506,7 +506,7 @@ TEST_F (UpgradeSteps, ActivateOpensThePairItLookedUpWhateverComesOrGoesBeforeIt)
         const auto expected = c.opens ? upgradePort : juce::String();
         EXPECT_EQ (ports.openedInputs.joinIntoString (","), expected);
         EXPECT_EQ (ports.openedOutputs.joinIntoString (","), expected);
-        EXPECT_EQ (panel->step, c.opens ? 2 : 1);
+        EXPECT_EQ (panel->getState().step, c.opens ? 2 : 1);
         TearDown();
         ports.identifiers.clear();
         ports.inputIdentifiers.clear();
@@ -548,14 +548,14 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         if (c.withPorts)
         {
             activate();
-            ASSERT_EQ (panel->step, 2);
+            ASSERT_EQ (panel->getState().step, 2);
         }
 
-        panel->getHandler().openProgram (*c.image);
+        inside (*panel).getHandler().openProgram (*c.image);
         panel->updateProgress (3);
 
         const auto timeBefore = time.events.size();
-        press (panel->upgradeStepButton);
+        press (firmwaretest::upgradeStep);
 
         EXPECT_TRUE (ports.sentTo (upgradePort).empty()) << "a packet reached the device";
         ASSERT_EQ (boxes.size(), 1u);
@@ -570,7 +570,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
 
         expectBackAtTheStart();
         EXPECT_EQ (ports.liveInputs + ports.liveOutputs, 0);
-        ASSERT_NE (panel->handler, nullptr) << "the handler outlives the run";
+        ASSERT_NE (inside (*panel).handler, nullptr) << "the handler outlives the run";
         TearDown();
     }
 }
@@ -580,7 +580,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
 TEST_F (UpgradeSteps, UpdateDeviceNameShowsTheInstructions)
 {
     makePanel();
-    press (panel->updateDeviceNameButton);
+    press (inside (*panel).updateDeviceNameButton);
 
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_EQ (boxes[0].icon, juce::MessageBoxIconType::NoIcon);
@@ -610,7 +610,7 @@ TEST_F (UpgradeSteps, UpdateDeviceNameShowsTheInstructions)
     EXPECT_TRUE (commands.isEmpty());
    #endif
 
-    EXPECT_EQ (panel->step, -1) << "the step state is not touched";
+    EXPECT_EQ (panel->getState().step, -1) << "the step state is not touched";
 }
 
 // Any other button does nothing.
@@ -623,5 +623,5 @@ TEST_F (UpgradeSteps, OtherButtonsDoNothing)
 
     EXPECT_TRUE (choosers.empty());
     EXPECT_TRUE (boxes.empty());
-    EXPECT_EQ (panel->step, -1);
+    EXPECT_EQ (panel->getState().step, -1);
 }

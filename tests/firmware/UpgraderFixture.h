@@ -7,6 +7,7 @@
 #include "fenz_FirmwareUpgradeComponent.h"
 #include "fenz_MidiInputHandler.h"
 #include "fenz_UpgraderChoosers.h"
+#include "PanelTestSeam.h"
 
 #include <array>
 #include <deque>
@@ -28,10 +29,8 @@ struct PanelState
 
 inline PanelState stateOf (const fenz::FirmwareUpgradeComponent& p)
 {
-    return { p.step, p.progress,
-             { p.connectStepButton.isEnabled(), p.eraseStepButton.isEnabled(), p.activateStepButton.isEnabled(),
-               p.versionStepButton.isEnabled(), p.upgradeStepButton.isEnabled() },
-             p.statusLabel.getText(), p.normalDeviceName, p.upgradeDeviceName };
+    const auto shown = p.getState();
+    return { shown.step, shown.progress, shown.enabled, shown.status, shown.normalDeviceName, shown.upgradeDeviceName };
 }
 
 // The enabled step buttons of each step state, Connect first: at the start Connect only, then
@@ -93,16 +92,9 @@ struct UpgraderFixture : public ::testing::Test,
 
     void makePanel (int productId = 176)
     {
-        panel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId);
-        ownTiming = panel->timing;
-        time.events.clear();
-        panel->timing = time.timing();
+        fenz::FirmwareUpgradeComponent::Dialogs dialogs;
 
-        window = std::make_unique<Window>();
-        window->setContentNonOwned (panel.get(), true);
-        window->addComponentListener (this);
-
-        panel->dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
+        dialogs.runChooser = [this] (juce::Component& chooser, const juce::String& title)
         {
             auto* ports = dynamic_cast<fenz::DeviceSelectComponent*> (&chooser);
             choosers.push_back ({ title, ports != nullptr, stateOf (*panel) });
@@ -120,15 +112,22 @@ struct UpgraderFixture : public ::testing::Test,
             return 1;
         };
 
-        panel->dialogs.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
+        dialogs.showMessageBox = [this] (juce::MessageBoxIconType icon, const juce::String& title, const juce::String& text)
         {
-            const bool open = panel->handler != nullptr
-                               && (panel->handler->midiInput != nullptr || panel->handler->midiOutput != nullptr);
+            const auto& handler = inside (*panel).handler;
+            const bool open = handler != nullptr && (handler->midiInput != nullptr || handler->midiOutput != nullptr);
             boxes.push_back ({ icon, title, text, stateOf (*panel), time.events.size(), open });
         };
 
-        panel->dialogs.runShellCommand = [this] (const char* command) { commands.add (command); };
-        panel->dialogs.chooseFirmwareFile = [] (const juce::File&) { return juce::File(); };
+        dialogs.runShellCommand = [this] (const char* command) { commands.add (command); };
+        dialogs.chooseFirmwareFile = [] (const juce::File&) { return juce::File(); };
+
+        time.events.clear();
+        panel = std::make_unique<fenz::FirmwareUpgradeComponent> (productId, std::move (dialogs), time.timing());
+
+        window = std::make_unique<Window>();
+        window->setContentNonOwned (panel.get(), true);
+        window->addComponentListener (this);
 
         titles.clear();
         boxes.clear();
@@ -138,6 +137,7 @@ struct UpgraderFixture : public ::testing::Test,
     }
 
     void press (juce::Button& button)   { panel->buttonClicked (&button); }
+    void press (int step)               { panel->pressStep (step); }
 
     juce::String title() const          { return window->getName(); }
 
@@ -165,7 +165,7 @@ struct UpgraderFixture : public ::testing::Test,
     };
 
     RecordedTiming time;   // before the panel, whose close-time reset still pauses through it
-    fenz::FirmwareUpgradeComponent::Timing ownTiming;   // the panel's own, real timing
+    fenz::FirmwareUpgradeComponent::Timing ownTiming = fenz::FirmwareUpgradeComponent::realTiming();
     std::unique_ptr<fenz::FirmwareUpgradeComponent> panel;
     std::unique_ptr<juce::DialogWindow> window;
     std::deque<std::optional<juce::String>> answers;

@@ -17,10 +17,35 @@ namespace
 {
     const char* const chooserTitle = "Choose Your Fenz Device";
 
-    using Handler = FirmwareUpgradeComponent::MidiInputHandler;
+    juce::String deviceNameInstructions()
+    {
+        juce::StringArray lines;
+        lines.add ("After \"Audio MIDI Setup\" opened.");
+        lines.add ("");
+        lines.add ("1. Check \"Show MIDI Window\" ");
+        lines.add ("on \"Window\" pull-down menu, ");
+        lines.add ("at the top task-bar.");
+        lines.add ("");
+        lines.add ("2. Turn off your device, drag ");
+        lines.add ("the sroll-bar to find out your device, ");
+        lines.add ("and select it.");
+        lines.add ("");
+        lines.add ("3. Click \"Remove Device\".");
+        lines.add ("");
+        lines.add ("Then turn on your device. ");
+        lines.add ("The displaying name of your device ");
+        lines.add ("will be refreshed!");
+        return lines.joinIntoString ("\n");
+    }
+}
+
+// What the steps share, with the panel's own access.
+struct FirmwareUpgradeComponent::Steps
+{
+    using Handler = MidiInputHandler;
 
     // Runs the port chooser; the chosen input name, or nothing when it was cancelled.
-    bool choosePort (FirmwareUpgradeComponent& panel, juce::String& chosenName)
+    static bool choosePort (FirmwareUpgradeComponent& panel, juce::String& chosenName)
     {
         std::unique_ptr<DeviceSelectComponent> chooser (new DeviceSelectComponent());
 
@@ -31,7 +56,7 @@ namespace
         return true;
     }
 
-    void setStatus (FirmwareUpgradeComponent& panel, const juce::String& text)
+    static void setStatus (FirmwareUpgradeComponent& panel, const juce::String& text)
     {
         panel.setStatusText (text);
     }
@@ -39,8 +64,8 @@ namespace
     // How the run ended, in a box; a run that ends under a held quit shows no box (nobody
     // would answer it and the program is about to go), and its outcome goes to standard
     // error instead, where a quit from a terminal is seen.
-    void tellOutcome (FirmwareUpgradeComponent& panel, juce::MessageBoxIconType icon, const juce::String& title,
-                      const juce::String& text)
+    static void tellOutcome (FirmwareUpgradeComponent& panel, juce::MessageBoxIconType icon, const juce::String& title,
+                             const juce::String& text)
     {
         if (FirmwareUpgradeComponent::isQuitHeld())
             std::cerr << title << ": " << text << std::endl;
@@ -69,28 +94,7 @@ namespace
         FirmwareUpgradeComponent& panel;
         const Handler& handler;
     };
-
-    juce::String deviceNameInstructions()
-    {
-        juce::StringArray lines;
-        lines.add ("After \"Audio MIDI Setup\" opened.");
-        lines.add ("");
-        lines.add ("1. Check \"Show MIDI Window\" ");
-        lines.add ("on \"Window\" pull-down menu, ");
-        lines.add ("at the top task-bar.");
-        lines.add ("");
-        lines.add ("2. Turn off your device, drag ");
-        lines.add ("the sroll-bar to find out your device, ");
-        lines.add ("and select it.");
-        lines.add ("");
-        lines.add ("3. Click \"Remove Device\".");
-        lines.add ("");
-        lines.add ("Then turn on your device. ");
-        lines.add ("The displaying name of your device ");
-        lines.add ("will be refreshed!");
-        return lines.joinIntoString ("\n");
-    }
-}
+};
 
 //==============================================================================
 void FirmwareUpgradeComponent::buttonClicked (juce::Button* button)
@@ -129,7 +133,7 @@ void FirmwareUpgradeComponent::connectStep()
 
     juce::String chosen;
 
-    if (! choosePort (*this, chosen))
+    if (! Steps::choosePort (*this, chosen))
     {
         SetTitle ({});
         return;
@@ -194,7 +198,7 @@ void FirmwareUpgradeComponent::activateStep()
 
     juce::String chosen;
 
-    if (! choosePort (*this, chosen))
+    if (! Steps::choosePort (*this, chosen))
     {
         updateProgress (1);
         connectStepButton.setEnabled (true);
@@ -244,8 +248,8 @@ void FirmwareUpgradeComponent::upgradeStep()
     eraseStepButton.setEnabled (false);
     auto& h = getHandler();
 
-    for (auto* b : { &connectStepButton, &eraseStepButton, &activateStepButton, &versionStepButton, &upgradeStepButton })
-        b->setEnabled (false);
+    for (int k = 0; k < numSteps; ++k)
+        stepButton (k).setEnabled (false);
 
     juce::String error;
 
@@ -266,7 +270,7 @@ void FirmwareUpgradeComponent::upgradeStep()
             error = UpgradeProtocol::wrongImageText;
         else
         {
-            RunDisplay display (*this, h);
+            Steps::RunDisplay display (*this, h);
             error = UpgradeRun::run (h, display, timing.pause,
                                      [this] { timing.runMessageLoop (UpgradeWaits::sliceMilliseconds); });
         }
@@ -275,15 +279,15 @@ void FirmwareUpgradeComponent::upgradeStep()
     h.closePorts();
 
     timing.pause (800);
-    setStatus (*this, "Firmware Upgrade");
+    Steps::setStatus (*this, "Firmware Upgrade");
 
     if (error.isNotEmpty())
     {
-        tellOutcome (*this, juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
+        Steps::tellOutcome (*this, juce::MessageBoxIconType::WarningIcon, "Firmware Upgrade Error", error);
     }
     else
     {
-        tellOutcome (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
+        Steps::tellOutcome (*this, juce::MessageBoxIconType::InfoIcon, "Firmware Upgrade Success", "Your firmware has been upgraded!");
         timing.pause (600);
         updateProgress (4);
     }
@@ -294,7 +298,7 @@ void FirmwareUpgradeComponent::upgradeStep()
     timing.pause (600);
     normalDeviceName = {};
     upgradeDeviceName = {};
-    setStatus (*this, "Firmware Upgrade");
+    Steps::setStatus (*this, "Firmware Upgrade");
 }
 
 void FirmwareUpgradeComponent::updateDeviceNameStep()

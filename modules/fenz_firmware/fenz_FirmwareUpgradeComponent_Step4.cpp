@@ -25,16 +25,47 @@ namespace
     // download. What the step could never write is not kept (see ImageSink).
     constexpr juce::int64 maxDownloadBytes = 1024 * 1024;
 
-    using Handler = FirmwareUpgradeComponent::MidiInputHandler;
-
     const char* const boxTitle = "Firmware Upgrade";
     const char* const listThreadName = "Firmware list thread";
     const char* const downloadThreadName = "DownloadTask thread";
 
+    // Where a download's bytes go: the file takes those up to the largest image the Upgrade
+    // step writes, the rest are only counted. Written from the download's thread, read once it
+    // has ended.
+    class ImageSink : public juce::OutputStream
+    {
+    public:
+        explicit ImageSink (juce::OutputStream& f) : file (f) {}
+
+        bool write (const void* bytes, size_t numBytes) override
+        {
+            constexpr auto keep = (juce::int64) UpgradeProtocol::maxImageSize - 1;
+            const auto kept = juce::jlimit ((juce::int64) 0, (juce::int64) numBytes, keep - received);
+            received += (juce::int64) numBytes;
+            return kept == 0 || file.write (bytes, (size_t) kept);
+        }
+
+        juce::int64 getPosition() override      { return received; }
+        bool setPosition (juce::int64) override { return false; }
+        void flush() override                   { file.flush(); }
+
+        // Every byte of the body, kept or not.
+        juce::int64 received = 0;
+
+    private:
+        juce::OutputStream& file;
+    };
+}
+
+// Step 4's parts, with the panel's own access.
+struct FirmwareUpgradeComponent::Step4
+{
+    using Handler = MidiInputHandler;
+
     // Every network wait of the step: off the message thread, which keeps its loop running,
     // and over as soon as the dialog is asked to close.
-    HttpFetch::End fetch (FirmwareUpgradeComponent& panel, const juce::String& address, const HttpFetch::Limits& limits,
-                          juce::OutputStream* body, const char* threadName)
+    static HttpFetch::End fetch (FirmwareUpgradeComponent& panel, const juce::String& address, const HttpFetch::Limits& limits,
+                                 juce::OutputStream* body, const char* threadName)
     {
         return HttpFetch::get (address, limits, body, [&panel] { return panel.isCloseRequested(); }, threadName);
     }
@@ -42,7 +73,7 @@ namespace
     // Fills the panel's list with the server's entries for the connected product, in the
     // document's order. Answers what went wrong, or nothing when entries were found or the
     // dialog was asked to close during a wait.
-    juce::String fetchFirmwareList (FirmwareUpgradeComponent& panel)
+    static juce::String fetchFirmwareList (FirmwareUpgradeComponent& panel)
     {
         panel.firmwares = juce::ValueTree ("firmwares");
 
@@ -59,7 +90,7 @@ namespace
 
         // The probe: is the server there at all, and does it serve the list? Its answer's
         // status is all that counts.
-        const HttpFetch::Limits probeLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, 0, listSliceMs };
+        const HttpFetch::Limits probeLimits { panel.timing.listAnswerLimitMs, panel.timing.listTimeLimitMs, 0, listSliceMs };
         const auto probe = fetch (panel, address, probeLimits, nullptr, listThreadName);
 
         if (probe == HttpFetch::End::abandoned)
@@ -73,7 +104,7 @@ namespace
         // cap, bytes that are not text, or a text the parser could not take safely reads as no
         // list at all.
         juce::MemoryOutputStream body;
-        const HttpFetch::Limits readLimits { panel.listAnswerLimitMs, panel.listTimeLimitMs, maxListBytes, listSliceMs };
+        const HttpFetch::Limits readLimits { panel.timing.listAnswerLimitMs, panel.timing.listTimeLimitMs, maxListBytes, listSliceMs };
         const auto read = fetch (panel, address, readLimits, &body, listThreadName);
 
         if (read == HttpFetch::End::abandoned)
@@ -108,7 +139,7 @@ namespace
         return {};
     }
 
-    void imageTaken (FirmwareUpgradeComponent& panel)
+    static void imageTaken (FirmwareUpgradeComponent& panel)
     {
         panel.updateProgress (3);
         panel.connectStepButton.setEnabled (false);
@@ -118,42 +149,15 @@ namespace
     // An image of a size the Upgrade step refuses is refused as it is taken, before Erase has
     // put the device into its upgrade mode for it: the panel stays at this step, where another
     // image can be chosen, and the handler holds none.
-    void refuseImage (FirmwareUpgradeComponent& panel, Handler& handler, const juce::String& title)
+    static void refuseImage (FirmwareUpgradeComponent& panel, Handler& handler, const juce::String& title)
     {
         handler.releaseImage();
         panel.tell (juce::MessageBoxIconType::WarningIcon, title, UpgradeProtocol::wrongImageText);
     }
 
-    // Where a download's bytes go: the file takes those up to the largest image the Upgrade
-    // step writes, the rest are only counted. Written from the download's thread, read once it
-    // has ended.
-    class ImageSink : public juce::OutputStream
-    {
-    public:
-        explicit ImageSink (juce::OutputStream& f) : file (f) {}
-
-        bool write (const void* bytes, size_t numBytes) override
-        {
-            constexpr auto keep = (juce::int64) UpgradeProtocol::maxImageSize - 1;
-            const auto kept = juce::jlimit ((juce::int64) 0, (juce::int64) numBytes, keep - received);
-            received += (juce::int64) numBytes;
-            return kept == 0 || file.write (bytes, (size_t) kept);
-        }
-
-        juce::int64 getPosition() override      { return received; }
-        bool setPosition (juce::int64) override { return false; }
-        void flush() override                   { file.flush(); }
-
-        // Every byte of the body, kept or not.
-        juce::int64 received = 0;
-
-    private:
-        juce::OutputStream& file;
-    };
-
     // The version chooser over the fetched list, then the chosen file's download into a
     // temporary file, whose bytes the handler takes before the file goes.
-    void chooseAndDownload (FirmwareUpgradeComponent& panel, Handler& handler)
+    static void chooseAndDownload (FirmwareUpgradeComponent& panel, Handler& handler)
     {
         const auto chooser = std::make_unique<FirmwareSelectComponent> (panel.firmwares);
 
@@ -176,7 +180,7 @@ namespace
             {
                 ImageSink sink (*out);
                 end = fetch (panel, FirmwareServer::root() + entry["fw"].toString(),
-                             { panel.downloadStallLimitMs, panel.downloadTimeLimitMs, maxDownloadBytes },
+                             { panel.timing.downloadStallLimitMs, panel.timing.downloadTimeLimitMs, maxDownloadBytes },
                              &sink, downloadThreadName);
                 bodySize = sink.received;
 
@@ -215,7 +219,7 @@ namespace
     }
 
     // The local firmware file, accepted when its name fits the rule of the handler's model.
-    void chooseLocalFile (FirmwareUpgradeComponent& panel, Handler& handler)
+    static void chooseLocalFile (FirmwareUpgradeComponent& panel, Handler& handler)
     {
         const auto chosen = panel.askForFirmwareFile (panel.firmwareFile);
 
@@ -242,7 +246,7 @@ namespace
 
         imageTaken (panel);
     }
-}
+};
 
 void FirmwareUpgradeComponent::doStep4()
 {
@@ -267,7 +271,7 @@ void FirmwareUpgradeComponent::doStep4()
 
     if (onlineMode)
     {
-        const auto failure = fetchFirmwareList (*this);
+        const auto failure = Step4::fetchFirmwareList (*this);
 
         // The dialog is closing: nothing more is shown or asked.
         if (isCloseRequested())
@@ -275,7 +279,7 @@ void FirmwareUpgradeComponent::doStep4()
 
         if (firmwares.getNumChildren() > 0)
         {
-            chooseAndDownload (*this, h);
+            Step4::chooseAndDownload (*this, h);
             return;
         }
 
@@ -285,7 +289,7 @@ void FirmwareUpgradeComponent::doStep4()
         tell (juce::MessageBoxIconType::NoIcon, boxTitle, failure);
     }
 
-    chooseLocalFile (*this, h);
+    Step4::chooseLocalFile (*this, h);
 }
 
 } // namespace fenz
