@@ -10,7 +10,7 @@
 
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
-using namespace paneltest;
+using namespace testsupport;
 using namespace testsupport;
 
 namespace
@@ -27,7 +27,7 @@ namespace
         }
 
         FakeMidiPorts ports;
-        firmwaretest::RecordedTiming time;
+        testsupport::RecordedTiming time;
         juce::Component::SafePointer<juce::Component> panel;
     };
 }
@@ -256,7 +256,7 @@ TEST_F (CloseRequest, AQuitCancelsTheOpenChooserAndFollowsTheStep)
     {
         // The script sees the dialog first, then the step's chooser.
         ASSERT_TRUE (testsupport::pumpUntil ([&] { return script.numAnswered() >= 1; }));
-        p.pressStep (firmwaretest::activateStep);
+        p.pressStep (testsupport::activateStep);
     });
     dialog->runModalLoop();
     pump (50);
@@ -292,7 +292,7 @@ TEST_F (CloseRequest, ThePanelHasTheKeyboardFocus)
         const auto panelHasFocus = [&p] { return p.hasKeyboardFocus (false); };
         focusedAtOpen = testsupport::pumpUntil ([&] { return script.numAnswered() >= 1 && panelHasFocus(); });
 
-        p.pressStep (firmwaretest::activateStep);    // its chooser cancelled
+        p.pressStep (testsupport::activateStep);    // its chooser cancelled
         focusedAfterChooser = testsupport::pumpUntil (panelHasFocus);
 
         p.keyPressed (juce::KeyPress (juce::KeyPress::F1Key));   // the about box
@@ -361,7 +361,7 @@ TEST_F (CloseRequest, TheFirmwareFileChooserGivesItsChoiceAndEndsAtAQuit)
         juce::MessageManager::callAsync ([&]
         {
             ASSERT_TRUE (pumpUntil ([&] { return script.numAnswered() >= 1; }));
-            p.pressStep (firmwaretest::versionStep);
+            p.pressStep (testsupport::versionStep);
             dialog->exitModalState (0);
         });
 
@@ -460,9 +460,9 @@ TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
         bool quit = false, asked = false, inFront = false;
         juce::StringArray statusAfterTheQuit;
 
-        time.onEvent = [&] (const firmwaretest::RecordedTiming::Event& e)
+        time.onEvent = [&] (const testsupport::RecordedTiming::Event& e)
         {
-            if (e.kind != firmwaretest::RecordedTiming::Event::loopRun)
+            if (e.kind != testsupport::RecordedTiming::Event::loopRun)
                 return;
 
             if (! asked)
@@ -481,7 +481,7 @@ TEST_F (CloseRequest, AQuitDuringAnUpgradeRunShowsWhyAndTellsTheOutcome)
         };
 
         ::testing::internal::CaptureStderr();
-        p.pressStep (firmwaretest::upgradeStep);
+        p.pressStep (testsupport::upgradeStep);
         // The framework reports X errors there too: an X server without a window manager lacks
         // some of the properties it asks for.
         juce::StringArray said;

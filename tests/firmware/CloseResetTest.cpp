@@ -7,7 +7,7 @@
 #include <algorithm>
 
 using fenz::FirmwareUpgradeComponent;
-using namespace paneltest;
+using namespace testsupport;
 using namespace testsupport;
 
 namespace

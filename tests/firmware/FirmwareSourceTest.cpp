@@ -12,12 +12,12 @@
 #include <cstring>
 #include <sstream>
 
-using Way = firmwaretest::LoopbackHttpServer::Way;
+using Way = testsupport::LoopbackHttpServer::Way;
 
 namespace
 {
     // A firmware image with bytes that tell their positions apart.
-    juce::MemoryBlock imageOf (size_t size)  { return firmwaretest::patternedBytes (size); }
+    juce::MemoryBlock imageOf (size_t size)  { return testsupport::patternedBytes (size); }
 
     juce::MemoryBlock prefixOf (const juce::MemoryBlock& block, size_t size)  { return { block.getData(), size }; }
 
@@ -149,7 +149,7 @@ namespace
         }
 
         testsupport::ScopedNoProxies noProxies;
-        firmwaretest::LoopbackHttpServer server;
+        testsupport::LoopbackHttpServer server;
         testsupport::ScopedEnvironment serverVariable { "KESTAL_FIRMWARE_SERVER", server.root().toRawUTF8() };
         std::unique_ptr<fenz::FirmwareUpgradeComponent> ownPanel;
         fenz::FirmwareUpgradeComponent* panel = nullptr;
@@ -273,7 +273,7 @@ namespace
     {
         const char* name;
         int product;
-        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        std::function<void (testsupport::LoopbackHttpServer&)> setUp;
         const char* text;
         int listRequests;
     };
@@ -316,7 +316,7 @@ namespace
 
         // A list that would take the program down, or the window with it.
         { "AnnouncedTenTerabytes", 176,
-          [] (auto& s) { s.answer (commonList, { 200, juce::MemoryBlock ("<firmwares/>", 12), Way::whole, 0, firmwaretest::headWithLength ("10000000000000") }); },
+          [] (auto& s) { s.answer (commonList, { 200, juce::MemoryBlock ("<firmwares/>", 12), Way::whole, 0, testsupport::headWithLength ("10000000000000") }); },
           "Error connecting to server", 2 },
         { "NestedFiftyThousandDeep", 176,
           [] (auto& s) { s.answer (commonList, 200, "<firmwares>" + juce::String::repeatedString ("<a>", 50000)
@@ -353,17 +353,17 @@ namespace
 
         // A list cut short is no list, even where the part that came reads as one.
         { "ListWithoutLengthCut", 176,
-          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::breakHalfWay, 0, firmwaretest::headWithoutLength() }); },
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::breakHalfWay, 0, testsupport::headWithoutLength() }); },
           "Error connecting to server", 2 },
         { "ListWithoutLength", 176,
-          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, firmwaretest::headWithoutLength() }); },
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, testsupport::headWithoutLength() }); },
           "Error connecting to server", 2 },
         { "ListLongerThanSent", 176,
-          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, firmwaretest::headWithLength ("100000") }); },
+          [] (auto& s) { s.answer (commonList, { 200, paddedList(), Way::whole, 0, testsupport::headWithLength ("100000") }); },
           "Error connecting to server", 2 },
         { "ListChunkedCutBeforeTheLastChunk", 176,
-          [] (auto& s) { s.answer (commonList, { 200, firmwaretest::chunked (paddedList(), 1000, false), Way::whole, 0,
-                                                 firmwaretest::chunkedHead() }); },
+          [] (auto& s) { s.answer (commonList, { 200, testsupport::chunked (paddedList(), 1000, false), Way::whole, 0,
+                                                 testsupport::chunkedHead() }); },
           "Error connecting to server", 2 },
 
         { "ReadRedirectedOffTheMachine", 176,
@@ -408,7 +408,7 @@ namespace
     struct DownloadFault
     {
         const char* name;
-        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        std::function<void (testsupport::LoopbackHttpServer&)> setUp;
         bool stopServerAtChoice;
     };
 
@@ -429,23 +429,23 @@ namespace
         // writes is kept on the disk.
         { "EndlessBody", [] (auto& s) { s.answer ("/a.bin", 200, imageOf (4096), Way::endless); }, false },
         { "AnnouncedTenTerabytes",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, firmwaretest::headWithLength ("10000000000000") }); }, false },
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (63488), Way::endless, 0, testsupport::headWithLength ("10000000000000") }); }, false },
 
         // A download that cannot be known whole is none: without a length, one that ends where
         // the connection closes (here after 20000 bytes of an image of 63487), and one in
         // chunks that ends before its last chunk.
         { "NoLengthClosedPartWay",
-          [] (auto& s) { s.answer ("/a.bin", { 200, prefixOf (imageOf (63487), 20000), Way::whole, 0, firmwaretest::headWithoutLength() }); },
+          [] (auto& s) { s.answer ("/a.bin", { 200, prefixOf (imageOf (63487), 20000), Way::whole, 0, testsupport::headWithoutLength() }); },
           false },
         { "NoLengthClosedAtTheEnd",
-          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (40000), Way::whole, 0, firmwaretest::headWithoutLength() }); }, false },
+          [] (auto& s) { s.answer ("/a.bin", { 200, imageOf (40000), Way::whole, 0, testsupport::headWithoutLength() }); }, false },
         { "ChunkedCutBeforeTheLastChunk",
-          [] (auto& s) { s.answer ("/a.bin", { 200, firmwaretest::chunked (imageOf (40000), 8192, false), Way::whole, 0,
-                                               firmwaretest::chunkedHead() }); },
+          [] (auto& s) { s.answer ("/a.bin", { 200, testsupport::chunked (imageOf (40000), 8192, false), Way::whole, 0,
+                                               testsupport::chunkedHead() }); },
           false },
         { "ChunkedCutInAChunk",
-          [] (auto& s) { s.answer ("/a.bin", { 200, firmwaretest::chunked (imageOf (40000), 8192), Way::breakHalfWay, 0,
-                                               firmwaretest::chunkedHead() }); },
+          [] (auto& s) { s.answer ("/a.bin", { 200, testsupport::chunked (imageOf (40000), 8192), Way::breakHalfWay, 0,
+                                               testsupport::chunkedHead() }); },
           false },
 
         { "RedirectedOffTheMachine", [] (auto& s) { s.redirect ("/a.bin", "http://192.0.2.1/a.bin"); }, false },
@@ -513,13 +513,13 @@ TEST_F (Step4, DownloadsAnImageOfTheLargestSize)
         const auto list = listOf ({ entry ("176", "Alpha", "1.0", "a.bin") });
         const juce::MemoryBlock listBytes (list.toRawUTF8(), list.getNumBytesAsUTF8());
 
-        firmwaretest::LoopbackHttpServer own;
+        testsupport::LoopbackHttpServer own;
         serverVariable.set (own.root().toRawUTF8());
 
         if (inChunks)
         {
-            own.answer (commonList, { 200, firmwaretest::chunked (listBytes, 100), Way::whole, 0, firmwaretest::chunkedHead() });
-            own.answer ("/a.bin", { 200, firmwaretest::chunked (image, 10000), Way::whole, 0, firmwaretest::chunkedHead() });
+            own.answer (commonList, { 200, testsupport::chunked (listBytes, 100), Way::whole, 0, testsupport::chunkedHead() });
+            own.answer ("/a.bin", { 200, testsupport::chunked (image, 10000), Way::whole, 0, testsupport::chunkedHead() });
         }
         else
         {
@@ -559,7 +559,7 @@ TEST_F (Step4, FollowsRedirectsOnThisMachine)
 // (but that the transfer would reach) is never followed: the other server hears nothing.
 TEST_F (Step4, RedirectOffTheRuleReachesNoOne)
 {
-    firmwaretest::LoopbackHttpServer elsewhere;
+    testsupport::LoopbackHttpServer elsewhere;
     elsewhere.answer ("/a.bin", 200, imageOf (30000));
     serveList (commonList, listOf ({ entry ("176", "Alpha", "1.0", "a.bin") }));
     server.redirect ("/a.bin", elsewhere.rootAs ("2130706433") + "a.bin");
@@ -593,7 +593,7 @@ namespace
     struct SlowCase
     {
         const char* name;
-        std::function<void (firmwaretest::LoopbackHttpServer&)> setUp;
+        std::function<void (testsupport::LoopbackHttpServer&)> setUp;
         bool duringDownload;
     };
 
@@ -722,7 +722,7 @@ TEST_F (Step4, SecondPressDuringTheDownloadChangesNothing)
         juce::Timer::callAfterDelay (400, [this, &pressed]
         {
             pressed = panel->getState().enabled[3];
-            inside (*panel).stepButton (firmwaretest::versionStep).triggerClick();
+            inside (*panel).stepButton (testsupport::versionStep).triggerClick();
         });
     };
 
@@ -760,7 +760,7 @@ TEST_F (Step4, CloseDuringTheDownloadWaitsForTheStep)
     };
 
     // Pressed inside the dialog's modal run, as the user would.
-    inside (p).stepButton (firmwaretest::versionStep).triggerClick();
+    inside (p).stepButton (testsupport::versionStep).triggerClick();
     dialog->runModalLoop();
 
     EXPECT_TRUE (closeWasHeld);
@@ -921,7 +921,7 @@ TEST_P (Step4ImageSize, OnlyWhatTheUpgradeStepWritesIsTaken)
         if (c.source == Source::downloaded)
             server.answer ("/a.bin", { 200, image, Way::whole, 0, {} });
         else
-            server.answer ("/a.bin", { 200, firmwaretest::chunked (image, 8192), Way::whole, 0, firmwaretest::chunkedHead() });
+            server.answer ("/a.bin", { 200, testsupport::chunked (image, 8192), Way::whole, 0, testsupport::chunkedHead() });
     }
 
     TemporaryFolderWatch watch;

@@ -11,7 +11,7 @@
 // its keys, not its steps, not its building or its close.
 namespace
 {
-    using namespace firmwaretest;
+    using namespace testsupport;
 
     const juce::String normalPort = "Varn Tamrel Virtual";
     const juce::String upgradePort = "Fenz firmware upgrade";
@@ -32,10 +32,10 @@ namespace
         void takeTheFirstThreeSteps()
         {
             willChoose (normalPort);
-            press (firmwaretest::connectStep);
-            press (firmwaretest::eraseStep);
+            press (testsupport::connectStep);
+            press (testsupport::eraseStep);
             willChoose (upgradePort);
-            press (firmwaretest::activateStep);
+            press (testsupport::activateStep);
         }
     };
 
@@ -65,18 +65,18 @@ TEST_F (FirmwareGlobals, OnlyTheLaunchAndKeyTChangeThem)
           {
               f.ports.inputs.clear();
               f.willChoose (std::nullopt);
-              f.press (firmwaretest::connectStep);
+              f.press (testsupport::connectStep);
           } },
         { "Connect, Erase and Activate", [] (FirmwareGlobals& f) { f.takeTheFirstThreeSteps(); } },
         { "an Upgrade refused for its image", [] (FirmwareGlobals& f)
           {
               f.takeTheFirstThreeSteps();
-              f.press (firmwaretest::upgradeStep);
+              f.press (testsupport::upgradeStep);
           } },
         { "step 4 from a local file, cancelled", [] (FirmwareGlobals& f)
           {
               inside (*f.panel).onlineMode = false;
-              f.press (firmwaretest::versionStep);
+              f.press (testsupport::versionStep);
           } },
         { "Update Device Name", [] (FirmwareGlobals& f) { f.press (inside (*f.panel).updateDeviceNameButton); } },
         { "closing the panel over upgrade ports", [] (FirmwareGlobals& f) { f.panel.reset(); } },

@@ -7,7 +7,7 @@
 
 using End = fenz::HttpFetch::End;
 using Limits = fenz::HttpFetch::Limits;
-using Server = firmwaretest::LoopbackHttpServer;
+using Server = testsupport::LoopbackHttpServer;
 using Way = Server::Way;
 
 namespace
@@ -77,7 +77,7 @@ TEST (HttpFetchRedirect, TargetResolvesAgainstTheAnsweringAddress)
 // The body of a success answer arrives whole; without a body stream only the status counts.
 TEST_F (Fetch, SuccessBringsTheWholeBody)
 {
-    const auto image = firmwaretest::patternedBytes (70000);
+    const auto image = testsupport::patternedBytes (70000);
     server.answer ("/a.bin", 200, image);
     server.answer ("/empty", 204, juce::String());
 
@@ -106,24 +106,24 @@ namespace
     constexpr size_t cap = 10000;
 
     const CapCase capCases[] = {
-        { "ExactlyTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap)); }, End::complete, cap },
+        { "ExactlyTheCap", [] (auto& s) { s.answer ("/a", 200, testsupport::patternedBytes (cap)); }, End::complete, cap },
         { "ExactlyTheCapInChunks",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::chunked (firmwaretest::patternedBytes (cap), 3000), Way::whole, 0,
-                                           firmwaretest::chunkedHead() }); },
+          [] (auto& s) { s.answer ("/a", { 200, testsupport::chunked (testsupport::patternedBytes (cap), 3000), Way::whole, 0,
+                                           testsupport::chunkedHead() }); },
           End::complete, cap },
-        { "OneOverTheCap", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (cap + 1)); }, End::failed, 0 },
+        { "OneOverTheCap", [] (auto& s) { s.answer ("/a", 200, testsupport::patternedBytes (cap + 1)); }, End::failed, 0 },
         { "OneOverInChunks",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::chunked (firmwaretest::patternedBytes (cap + 1), 3000), Way::whole, 0,
-                                           firmwaretest::chunkedHead() }); },
+          [] (auto& s) { s.answer ("/a", { 200, testsupport::chunked (testsupport::patternedBytes (cap + 1), 3000), Way::whole, 0,
+                                           testsupport::chunkedHead() }); },
           End::failed, cap },
-        { "EndlessBody", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (4096), Way::endless); }, End::failed, cap },
+        { "EndlessBody", [] (auto& s) { s.answer ("/a", 200, testsupport::patternedBytes (4096), Way::endless); }, End::failed, cap },
         { "AnnouncedTenTerabytes",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (4096), Way::whole, 0, firmwaretest::headWithLength ("10000000000000") }); },
+          [] (auto& s) { s.answer ("/a", { 200, testsupport::patternedBytes (4096), Way::whole, 0, testsupport::headWithLength ("10000000000000") }); },
           End::failed, 0 },
         { "AnnouncedOneOver",
-          [] (auto& s) { s.answer ("/a", { 200, firmwaretest::patternedBytes (cap + 1), Way::whole, 0, firmwaretest::headWithLength (juce::String (cap + 1)) }); },
+          [] (auto& s) { s.answer ("/a", { 200, testsupport::patternedBytes (cap + 1), Way::whole, 0, testsupport::headWithLength (juce::String (cap + 1)) }); },
           End::failed, 0 },
-        { "CutShort", [] (auto& s) { s.answer ("/a", 200, firmwaretest::patternedBytes (8000), Way::breakHalfWay); }, End::failed, 4000 },
+        { "CutShort", [] (auto& s) { s.answer ("/a", 200, testsupport::patternedBytes (8000), Way::breakHalfWay); }, End::failed, 4000 },
     };
 
     class FetchCap : public Fetch, public ::testing::WithParamInterface<CapCase> {};
@@ -165,20 +165,20 @@ namespace
 
     std::ostream& operator<< (std::ostream& out, const WholeCase& c) { return out << c.name; }
 
-    juce::MemoryBlock wholeImage()      { return firmwaretest::patternedBytes (40000); }
-    juce::MemoryBlock inChunks()        { return firmwaretest::chunked (wholeImage(), 4096); }
-    juce::MemoryBlock lastChunkLeftOff() { return firmwaretest::chunked (wholeImage(), 4096, false); }
-    juce::String exactLength()          { return firmwaretest::headWithLength ("40000"); }
-    juce::String largerLength()         { return firmwaretest::headWithLength ("63487"); }
+    juce::MemoryBlock wholeImage()      { return testsupport::patternedBytes (40000); }
+    juce::MemoryBlock inChunks()        { return testsupport::chunked (wholeImage(), 4096); }
+    juce::MemoryBlock lastChunkLeftOff() { return testsupport::chunked (wholeImage(), 4096, false); }
+    juce::String exactLength()          { return testsupport::headWithLength ("40000"); }
+    juce::String largerLength()         { return testsupport::headWithLength ("63487"); }
 
     const WholeCase wholeCases[] = {
         { "LengthExact", exactLength, wholeImage, Way::whole, true },
         { "LengthLargerThanSent", largerLength, wholeImage, Way::whole, false },
-        { "NoLengthClosedEarly", firmwaretest::headWithoutLength, wholeImage, Way::breakHalfWay, false },
-        { "NoLengthClosedAtTheEnd", firmwaretest::headWithoutLength, wholeImage, Way::whole, false },
-        { "ChunkedWhole", firmwaretest::chunkedHead, inChunks, Way::whole, true },
-        { "ChunkedCutBeforeTheLastChunk", firmwaretest::chunkedHead, lastChunkLeftOff, Way::whole, false },
-        { "ChunkedCutInAChunk", firmwaretest::chunkedHead, inChunks, Way::breakHalfWay, false },
+        { "NoLengthClosedEarly", testsupport::headWithoutLength, wholeImage, Way::breakHalfWay, false },
+        { "NoLengthClosedAtTheEnd", testsupport::headWithoutLength, wholeImage, Way::whole, false },
+        { "ChunkedWhole", testsupport::chunkedHead, inChunks, Way::whole, true },
+        { "ChunkedCutBeforeTheLastChunk", testsupport::chunkedHead, lastChunkLeftOff, Way::whole, false },
+        { "ChunkedCutInAChunk", testsupport::chunkedHead, inChunks, Way::breakHalfWay, false },
     };
 
     class FetchWhole : public Fetch, public ::testing::WithParamInterface<WholeCase> {};
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P (Bodies, FetchWhole, ::testing::ValuesIn (wholeCases),
 // An empty body in chunks is the last chunk alone, and whole.
 TEST_F (Fetch, EmptyChunkedBodyIsWhole)
 {
-    server.answer ("/empty", { 200, firmwaretest::chunked ({}, 4096), Way::whole, 0, firmwaretest::chunkedHead() });
+    server.answer ("/empty", { 200, testsupport::chunked ({}, 4096), Way::whole, 0, testsupport::chunkedHead() });
 
     EXPECT_EQ (get (server.root() + "empty", roomy), End::complete);
     EXPECT_EQ (body.getDataSize(), 0u);
@@ -216,7 +216,7 @@ TEST_F (Fetch, EmptyChunkedBodyIsWhole)
 // total limit, and the message loop runs all the while.
 TEST_F (Fetch, DeadlinesEndTheWait)
 {
-    server.answer ("/silent", 200, firmwaretest::patternedBytes (100), Way::stallFirst, 20000);
+    server.answer ("/silent", 200, testsupport::patternedBytes (100), Way::stallFirst, 20000);
 
     {
         Ticker ticker;
@@ -228,7 +228,7 @@ TEST_F (Fetch, DeadlinesEndTheWait)
     // The first server stays in its stall until it stops.
     server.stop();
     Server trickling;
-    trickling.answer ("/trickle", 200, firmwaretest::patternedBytes (100000), Way::trickle, 1);
+    trickling.answer ("/trickle", 200, testsupport::patternedBytes (100000), Way::trickle, 1);
 
     {
         Ticker ticker;
@@ -244,9 +244,9 @@ TEST_F (Fetch, AbandonEndsTheWaitPromptly)
 {
     struct Case { const char* name; Server::Answer answer; };
 
-    for (const auto& c : { Case { "silent", { 200, firmwaretest::patternedBytes (100), Way::stallFirst, 20000, {} } },
-                           Case { "stalled half way", { 200, firmwaretest::patternedBytes (20000), Way::stallHalfWay, 20000, {} } },
-                           Case { "endless", { 200, firmwaretest::patternedBytes (100), Way::endless, 0, {} } } })
+    for (const auto& c : { Case { "silent", { 200, testsupport::patternedBytes (100), Way::stallFirst, 20000, {} } },
+                           Case { "stalled half way", { 200, testsupport::patternedBytes (20000), Way::stallHalfWay, 20000, {} } },
+                           Case { "endless", { 200, testsupport::patternedBytes (100), Way::endless, 0, {} } } })
     {
         SCOPED_TRACE (c.name);
         Server s;
@@ -270,7 +270,7 @@ TEST_F (Fetch, AbandonEndsTheWaitPromptly)
 // Redirects are followed by the fetch itself, at most five of them, relative or absolute.
 TEST_F (Fetch, FollowsUpToFiveRedirects)
 {
-    const auto image = firmwaretest::patternedBytes (3000);
+    const auto image = testsupport::patternedBytes (3000);
     server.redirect ("/r0", "/r1");
     server.redirect ("/r1", "r2", 301);
     server.redirect ("/r2", server.rootAs ("localhost") + "r3", 307);
@@ -296,7 +296,7 @@ TEST_F (Fetch, FollowsUpToFiveRedirects)
 TEST_F (Fetch, RedirectOffTheRuleIsNeverFollowed)
 {
     Server elsewhere;
-    elsewhere.answer ("/a.bin", 200, firmwaretest::patternedBytes (100));
+    elsewhere.answer ("/a.bin", 200, testsupport::patternedBytes (100));
 
     server.answer ("/none", { 302, {}, Way::whole, 0, "HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n" });
     EXPECT_EQ (get (server.root() + "none", roomy), End::failed);

@@ -8,7 +8,7 @@
 
 using fenz::FirmwareUpgradeComponent;
 using fenz::FirmwareUpgradeDialog;
-using namespace paneltest;
+using namespace testsupport;
 using namespace testsupport;
 
 namespace

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <sys/socket.h>
 
-namespace firmwaretest
+namespace testsupport
 {
 
 // Bytes that tell their positions apart, as a body for the server to serve.
@@ -358,4 +358,4 @@ private:
     juce::StringArray received;
 };
 
-} // namespace firmwaretest
+} // namespace testsupport

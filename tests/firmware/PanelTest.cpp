@@ -6,7 +6,7 @@
 #include "PanelTestSeam.h"
 
 using fenz::FirmwareUpgradeComponent;
-using namespace paneltest;
+using namespace testsupport;
 using namespace testsupport;
 
 namespace
@@ -188,7 +188,7 @@ TEST_F (UpgradePanel, LayoutFollowsTheWidth)
 
     // An odd width drops the half pixel.
     panel.setSize (515, 491);
-    EXPECT_EQ (inside (panel).stepButton (firmwaretest::connectStep).getX(), 17);
+    EXPECT_EQ (inside (panel).stepButton (testsupport::connectStep).getX(), 17);
 }
 
 //==============================================================================
@@ -256,7 +256,7 @@ TEST_F (UpgradePanel, KeysMAndTToggleModesAndTitleInEveryOrder)
         EXPECT_EQ (dialog.getName(), r.title) << r.keys;
 
         // The fourth step keeps its button text and description whatever the mode.
-        EXPECT_EQ (inside (panel).stepButton (firmwaretest::versionStep).getButtonText(), "Select Version") << r.keys;
+        EXPECT_EQ (inside (panel).stepButton (testsupport::versionStep).getButtonText(), "Select Version") << r.keys;
         EXPECT_TRUE (inside (panel).stepTextLabels[3].getText().startsWith ("Click \"Select Version\"")) << r.keys;
 
         dialog.clearContentComponent();

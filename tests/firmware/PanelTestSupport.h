@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace paneltest
+namespace testsupport
 {
     // The step buttons in step order.
     inline std::vector<juce::TextButton*> stepButtons (fenz::FirmwareUpgradeComponent& panel)

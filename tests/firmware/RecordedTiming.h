@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace firmwaretest
+namespace testsupport
 {
 
 // The unit repeated, separated by blanks: repeated ("s33", 3) is "s33 s33 s33".
@@ -115,4 +115,4 @@ private:
     }
 };
 
-} // namespace firmwaretest
+} // namespace testsupport

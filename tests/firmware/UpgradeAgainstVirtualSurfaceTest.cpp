@@ -259,7 +259,7 @@ protected:
     }
 
     RecordingDisplay display;
-    firmwaretest::RecordedTiming time;
+    testsupport::RecordedTiming time;
 };
 
 } // namespace
@@ -296,7 +296,7 @@ TEST_F (WholeRun, PacesAndWaitsThroughWhatItIsGiven)
 
     EXPECT_EQ (run(), "");
 
-    using firmwaretest::repeated;
+    using testsupport::repeated;
     const auto connect = repeated ("p1", 17);
     const auto erase = repeated ("p1", 17) + " p100";
     const auto dataPacket = repeated ("p1", 265) + " s33";    // 1 ms before every second of 530 messages

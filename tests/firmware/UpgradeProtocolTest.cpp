@@ -153,10 +153,10 @@ TEST (Checksum, SumModulo256)
 TEST_F (UpgradeProtocolTest, CommandPacketPacing)
 {
     const std::pair<std::function<void()>, std::string> cases[] = {
-        { [&] { UpgradeProtocol::sendConnect (output, pause); },      firmwaretest::repeated ("p1 m", 17) },
-        { [&] { UpgradeProtocol::sendErase (output, 176, pause); },   firmwaretest::repeated ("m p1", 17) + " p100" },
-        { [&] { UpgradeProtocol::sendReset (output, false, pause); }, firmwaretest::repeated ("p2 m", 17) },
-        { [&] { UpgradeProtocol::sendReset (output, true, pause); },  firmwaretest::repeated ("p2 m", 17) + " p10" },
+        { [&] { UpgradeProtocol::sendConnect (output, pause); },      testsupport::repeated ("p1 m", 17) },
+        { [&] { UpgradeProtocol::sendErase (output, 176, pause); },   testsupport::repeated ("m p1", 17) + " p100" },
+        { [&] { UpgradeProtocol::sendReset (output, false, pause); }, testsupport::repeated ("p2 m", 17) },
+        { [&] { UpgradeProtocol::sendReset (output, true, pause); },  testsupport::repeated ("p2 m", 17) + " p10" },
     };
 
     for (auto& [send, expected] : cases)

@@ -13,15 +13,15 @@
 // ending of a run from its cause, as the user meets it.
 namespace
 {
-    using namespace firmwaretest;
+    using namespace testsupport;
     using Model = fenz::VirtualSurface::Model;
 
     // Records the step state each time the Upgrade button is switched on or off: it is off for
     // the whole run, so a success shows as a 4 among these, just before the run ends.
     struct StepWatch : public juce::ComponentListener
     {
-        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { inside (panel).stepButton (firmwaretest::upgradeStep).addComponentListener (this); }
-        ~StepWatch() override  { inside (panel).stepButton (firmwaretest::upgradeStep).removeComponentListener (this); }
+        explicit StepWatch (fenz::FirmwareUpgradeComponent& p) : panel (p)  { inside (panel).stepButton (testsupport::upgradeStep).addComponentListener (this); }
+        ~StepWatch() override  { inside (panel).stepButton (testsupport::upgradeStep).removeComponentListener (this); }
 
         void componentEnablementChanged (juce::Component&) override  { steps.push_back (panel.getState().step); }
 
@@ -77,15 +77,15 @@ namespace
             makePanel (surface->getProductId());
 
             willChoose (surface->getPortName());
-            press (firmwaretest::connectStep);
+            press (testsupport::connectStep);
             ASSERT_EQ (panel->getState().step, 0);
 
-            press (firmwaretest::eraseStep);
+            press (testsupport::eraseStep);
             ASSERT_EQ (panel->getState().step, 1);
             ASSERT_EQ (surface->getMode(), fenz::VirtualSurface::Mode::upgrade);
 
             willChoose (juce::String (fenz::VirtualSurface::upgradePortName));
-            press (firmwaretest::activateStep);
+            press (testsupport::activateStep);
             ASSERT_EQ (panel->getState().step, 2);
             boxes.clear();
         }
@@ -93,7 +93,7 @@ namespace
         // Presses Upgrade and answers the one box the run ends with.
         Box upgrade()
         {
-            press (firmwaretest::upgradeStep);
+            press (testsupport::upgradeStep);
             EXPECT_EQ (boxes.size(), 1u);
             return boxes.empty() ? Box {} : boxes.back();
         }
@@ -199,11 +199,11 @@ TEST_F (UpgradeRun, DownloadedImageIsWrittenOnlyWhenWhole)
             return dynamic_cast<fenz::FirmwareSelectComponent*> (&chooser) != nullptr ? 1 : ports (chooser, title);
         };
 
-        press (firmwaretest::versionStep);
+        press (testsupport::versionStep);
 
         // As the user can: Upgrade only once it is offered.
         if (panel->getState().enabled[4])
-            press (firmwaretest::upgradeStep);
+            press (testsupport::upgradeStep);
 
         juce::StringArray titlesShown;
 
@@ -372,7 +372,7 @@ TEST_F (UpgradeRun, DeviceVanishingDuringTheWrite)
 
     // The panel can start over: Connect finds nothing of the device now.
     willChoose (std::nullopt);
-    press (firmwaretest::connectStep);
+    press (testsupport::connectStep);
     EXPECT_EQ (panel->getState().step, -1);
 }
 
@@ -503,7 +503,7 @@ TEST_F (UpgradeRun, QuitAtBlock30WaitsForTheWholeRun)
         });
     });
 
-    press (firmwaretest::upgradeStep);
+    press (testsupport::upgradeStep);
 
     EXPECT_GE (blocksAtRequest, 30u);
     EXPECT_LT (blocksAtRequest, 124u) << "the quit was asked for during the write";

@@ -5,7 +5,7 @@
 // device, against ports that a test names itself.
 namespace
 {
-    using namespace firmwaretest;
+    using namespace testsupport;
 
     const juce::String upgradePort = "Fenz firmware upgrade";
 
@@ -20,7 +20,7 @@ namespace
                 ports.inputs.add (name);
 
             willChoose (name);
-            press (firmwaretest::connectStep);
+            press (testsupport::connectStep);
             ASSERT_EQ (panel->getState().step, 0) << "Connect did not take " << name;
         }
 
@@ -28,7 +28,7 @@ namespace
         void activate (const juce::String& name = upgradePort)
         {
             willChoose (name);
-            press (firmwaretest::activateStep);
+            press (testsupport::activateStep);
         }
 
         static juce::MidiMessage sysEx (std::initializer_list<int> bytes)
@@ -55,7 +55,7 @@ TEST_F (UpgradeSteps, ConnectWaitsFiveTimesForAnInput)
     std::vector<int> titlesBeforePause;
     time.onEvent = [this, &titlesBeforePause] (const RecordedTiming::Event&) { titlesBeforePause.push_back (titles.size()); };
 
-    press (firmwaretest::connectStep);
+    press (testsupport::connectStep);
 
     EXPECT_EQ (time.pauses(), std::vector<int> (500, 10));
     EXPECT_EQ (time.numLoopRuns(), 0);
@@ -89,7 +89,7 @@ TEST_F (UpgradeSteps, ConnectGivesUpWaitingWhenAskedToClose)
             mayClose = panel->requestClose();
     };
 
-    press (firmwaretest::connectStep);
+    press (testsupport::connectStep);
 
     EXPECT_FALSE (mayClose) << "the panel may not go while Connect runs";
     EXPECT_TRUE (time.events.empty()) << "a wait after the request";
@@ -140,7 +140,7 @@ TEST_F (UpgradeSteps, ConnectRecognisesTheChosenDevice)
         inside (*panel).onlineMode = false;
 
         willChoose (juce::String (c.name));
-        press (firmwaretest::connectStep);
+        press (testsupport::connectStep);
 
         EXPECT_EQ (panel->getState().step, c.step);
         EXPECT_EQ (stateOf (*panel).enabled, enabledAt (c.step));
@@ -175,7 +175,7 @@ TEST_F (UpgradeSteps, ConnectCancelledStartsOver)
     connectTo ("Varn Tamrel Virtual");
 
     willChoose (std::nullopt);
-    press (firmwaretest::connectStep);
+    press (testsupport::connectStep);
 
     EXPECT_EQ (title(), "Firmware Upgrade");
     EXPECT_EQ (panel->getState().step, -1);
@@ -202,7 +202,7 @@ TEST_F (UpgradeSteps, EraseSendsTheRequestToTheChosenOutput)
         sentBeforeThePause = ports.sent().size();
     };
 
-    press (firmwaretest::eraseStep);
+    press (testsupport::eraseStep);
 
     EXPECT_EQ (time.pattern(), "p1300");
     EXPECT_EQ (openDuringThePause, 1) << "the output is closed only after the pause";
@@ -237,7 +237,7 @@ TEST_F (UpgradeSteps, EraseWithoutTheOutputDoesNothing)
         ports.refusedOutputs = refuses ? juce::StringArray { "Varn Tamrel Virtual" } : juce::StringArray {};
         connectTo ("Varn Tamrel Virtual");
 
-        press (firmwaretest::eraseStep);
+        press (testsupport::eraseStep);
 
         EXPECT_TRUE (ports.sent().empty());
         EXPECT_TRUE (boxes.empty());
@@ -287,7 +287,7 @@ TEST_F (UpgradeSteps, EraseReachesTheDeviceItLookedUpWhateverComesOrGoesBeforeIt
             }
         };
 
-        press (firmwaretest::eraseStep);
+        press (testsupport::eraseStep);
         ports.onListOutputs = nullptr;
 
         EXPECT_GE (listings, 2) << "the list was not looked at again before the open";
@@ -355,7 +355,7 @@ TEST_F (UpgradeSteps, ActivateRefusesAnotherPortAndCancel)
     activate ("Varn Tamrel Virtual");
     activate ("Fenz firmware upgraded");
     willChoose (std::nullopt);
-    press (firmwaretest::activateStep);
+    press (testsupport::activateStep);
 
     ASSERT_EQ (boxes.size(), 2u);
 
@@ -437,7 +437,7 @@ TEST_F (UpgradeSteps, ActivateWithAPairThatDoesNotOpen)
 
         // Upgrade then refuses to start, names the missing half and closes the other.
         boxes.clear();
-        press (firmwaretest::upgradeStep);
+        press (testsupport::upgradeStep);
 
         ASSERT_EQ (boxes.size(), 1u);
         EXPECT_EQ (boxes[0].title, "Firmware Upgrade Error");
@@ -555,7 +555,7 @@ TEST_F (UpgradeSteps, UpgradeRefusesBeforeSendingAnything)
         panel->updateProgress (3);
 
         const auto timeBefore = time.events.size();
-        press (firmwaretest::upgradeStep);
+        press (testsupport::upgradeStep);
 
         EXPECT_TRUE (ports.sentTo (upgradePort).empty()) << "a packet reached the device";
         ASSERT_EQ (boxes.size(), 1u);

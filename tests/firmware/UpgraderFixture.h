@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-namespace firmwaretest
+namespace testsupport
 {
 
 // What the panel showed at one moment: its step state, which step buttons took clicks, the
@@ -177,4 +177,4 @@ private:
     void componentNameChanged (juce::Component& c) override  { titles.add (c.getName()); }
 };
 
-} // namespace firmwaretest
+} // namespace testsupport

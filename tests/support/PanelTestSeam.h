@@ -57,7 +57,7 @@ inline fenz::FirmwareUpgradeComponent::TestSeam inside (fenz::FirmwareUpgradeCom
     return fenz::FirmwareUpgradeComponent::TestSeam (panel);
 }
 
-namespace firmwaretest
+namespace testsupport
 {
     // The steps by the index that FirmwareUpgradeComponent::pressStep takes.
     enum StepIndex { connectStep, eraseStep, activateStep, versionStep, upgradeStep };
