@@ -414,7 +414,7 @@ struct RefusalCase
     Bytes correctAfter;         // empty: the next packet of the dialogue
 };
 
-void PrintTo (const RefusalCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const RefusalCase& c, std::ostream* os)  { *os << c.name; }
 
 class Refusal : public UpgradeModeTest, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -641,7 +641,7 @@ struct FaultCase
     Mode modeAfter;
 };
 
-void PrintTo (const FaultCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const FaultCase& c, std::ostream* os)  { *os << c.name; }
 
 class FaultSwitch : public UpgradeModeTest, public ::testing::WithParamInterface<FaultCase> {};
 
