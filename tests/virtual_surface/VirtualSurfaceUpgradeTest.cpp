@@ -59,8 +59,8 @@ juce::uint8 sumOf (const Bytes& bytes)
 
 Bytes head (juce::uint8 command)
 {
-    Bytes b (10, 0x55);
-    b.insert (b.end(), { 0x1d, 0x03, 0x00, 0x49, command });
+    Bytes b { 0x1d, 0x03, 0x00, 0x49, command };
+    b.insert (b.begin(), 10, 0x55);
     return b;
 }
 
