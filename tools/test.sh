@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: an ordinary build, then one with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Window tests run in a virtual X server.
+# UndefinedBehaviorSanitizer, each with every warning in our own code an error. Window tests run
+# in a virtual X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ jobs=$(nproc)
 
 run_suite() {
     local folder=$1; shift
-    cmake -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Debug "$@"
+    cmake -S . -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTAL_WERROR=ON "$@"
     cmake --build "$folder" -j "$jobs"
     xvfb-run -a -s "-screen 0 1280x1024x24" \
         ctest --test-dir "$folder" --output-on-failure -j "$jobs" --timeout 300

@@ -346,7 +346,7 @@ namespace
 
 namespace fenz
 {
-    void PrintTo (const VirtualSurface::ControlAssignment& c, std::ostream* os)
+    static void PrintTo (const VirtualSurface::ControlAssignment& c, std::ostream* os)
     {
         *os << "{type " << c.type << ", channel " << c.channel << ", number " << c.number << "}";
     }
@@ -361,7 +361,7 @@ struct ShownCase
     int id;
 };
 
-void PrintTo (const ShownCase& c, std::ostream* os)  { *os << "mode " << c.mode << ", control " << c.id; }
+static void PrintTo (const ShownCase& c, std::ostream* os)  { *os << "mode " << c.mode << ", control " << c.id; }
 
 struct BoxesShowTheSelectedControl : public AttributeBoxes, public ::testing::WithParamInterface<ShownCase> {};
 
@@ -406,7 +406,7 @@ struct SpotCase
     int selected;                                     // message item selected, -1 for none
 };
 
-void PrintTo (const SpotCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const SpotCase& c, std::ostream* os)  { *os << c.name; }
 
 struct MessageItemTexts : public AttributeBoxes, public ::testing::WithParamInterface<SpotCase> {};
 
@@ -461,7 +461,7 @@ struct LoadedNumberCase
     const char* label;
 };
 
-void PrintTo (const LoadedNumberCase& c, std::ostream* os)  { *os << "mode " << c.mode << ", control " << c.id; }
+static void PrintTo (const LoadedNumberCase& c, std::ostream* os)  { *os << "mode " << c.mode << ", control " << c.id; }
 
 struct LoadedNumbers : public AttributeBoxes, public ::testing::WithParamInterface<LoadedNumberCase> {};
 
@@ -509,7 +509,7 @@ struct EditCase
     SurfaceControl wire;             // what the surface holds for the control after Send Data
 };
 
-void PrintTo (const EditCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const EditCase& c, std::ostream* os)  { *os << c.name; }
 
 struct UserDefinedEdits : public AttributeBoxesWithSurface, public ::testing::WithParamInterface<EditCase> {};
 
@@ -707,7 +707,7 @@ struct ModeChangeCase
     int from, to, id;
 };
 
-void PrintTo (const ModeChangeCase& c, std::ostream* os)  { *os << c.from << " to " << c.to << ", control " << c.id; }
+static void PrintTo (const ModeChangeCase& c, std::ostream* os)  { *os << c.from << " to " << c.to << ", control " << c.id; }
 
 struct ModeBoxChange : public AttributeBoxes, public ::testing::WithParamInterface<ModeChangeCase> {};
 
@@ -927,7 +927,7 @@ struct FileCase
     const char* message;
 };
 
-void PrintTo (const FileCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const FileCase& c, std::ostream* os)  { *os << c.name; }
 
 struct FileFailures : public AttributeBoxes, public ::testing::WithParamInterface<FileCase> {};
 

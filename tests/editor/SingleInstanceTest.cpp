@@ -159,7 +159,9 @@ namespace
             EXPECT_EQ (modeOf (place), modeBefore);
 
             if (place.isDirectory() && ! place.isSymbolicLink())
+            {
                 EXPECT_FALSE (SingleInstance::lockFileIn (place, appName).exists());
+            }
 
             place.deleteRecursively();
             place.deleteFile();

@@ -164,7 +164,7 @@ public:
     int requestsFor (const juce::String& path) const
     {
         const juce::ScopedLock sl (lock);
-        return std::count (received.begin(), received.end(), path);
+        return static_cast<int> (std::count (received.begin(), received.end(), path));
     }
 
 private:

@@ -87,6 +87,10 @@ namespace
     }
 }
 
+// The entry points that libFuzzer, or the driver without it, calls by these names.
+extern "C" int LLVMFuzzerInitialize (int*, char***);
+extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, size_t size);
+
 extern "C" int LLVMFuzzerInitialize (int*, char***)
 {
     process = std::make_unique<Process>();

@@ -9,7 +9,7 @@
 
 namespace fenz
 {
-    void PrintTo (const UpgradeFaults& f, std::ostream* os)
+    static void PrintTo (const UpgradeFaults& f, std::ostream* os)
     {
         *os << "{silent at connect " << f.silentAtConnect << ", erase " << f.silentAtErase << ", block "
             << f.silentAtBlock << ", reset " << f.silentAtReset << "; wrong code " << (int) f.wrongCode << " at stage "

@@ -303,7 +303,7 @@ struct MalformedCase
     std::function<void (Sequence&)> spoil;
 };
 
-void PrintTo (const MalformedCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const MalformedCase& c, std::ostream* os)  { *os << c.name; }
 
 class MalformedTransfer : public VirtualSurfaceTest, public ::testing::WithParamInterface<MalformedCase> {};
 

@@ -59,8 +59,8 @@ juce::uint8 sumOf (const Bytes& bytes)
 
 Bytes head (juce::uint8 command)
 {
-    Bytes b (10, 0x55);
-    b.insert (b.end(), { 0x1d, 0x03, 0x00, 0x49, command });
+    Bytes b { 0x1d, 0x03, 0x00, 0x49, command };
+    b.insert (b.begin(), 10, 0x55);
     return b;
 }
 
@@ -414,7 +414,7 @@ struct RefusalCase
     Bytes correctAfter;         // empty: the next packet of the dialogue
 };
 
-void PrintTo (const RefusalCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const RefusalCase& c, std::ostream* os)  { *os << c.name; }
 
 class Refusal : public UpgradeModeTest, public ::testing::WithParamInterface<RefusalCase> {};
 
@@ -641,7 +641,7 @@ struct FaultCase
     Mode modeAfter;
 };
 
-void PrintTo (const FaultCase& c, std::ostream* os)  { *os << c.name; }
+static void PrintTo (const FaultCase& c, std::ostream* os)  { *os << c.name; }
 
 class FaultSwitch : public UpgradeModeTest, public ::testing::WithParamInterface<FaultCase> {};
 
