@@ -140,7 +140,7 @@ case_file_dialogs() {
     start_app tamrel
 
     press_for_window load-file "Load Mapping" || fail "no Load Mapping dialog"
-    choose_in_dialog "Load Mapping" "$work/maps/mine.pelto"
+    enter_in_file_dialog "Load Mapping" "$work/maps/mine.pelto"
     wait_until_gone "Load Mapping" || fail "the Load Mapping dialog did not close"
     press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 3" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no user-defined mapping"
@@ -153,7 +153,7 @@ case_file_dialogs() {
     press_key_until_gone "Send Mapping" Return || fail "the Send Mapping box did not close"
 
     press_for_window save-file "Save Mapping" || fail "no Save Mapping dialog"
-    choose_in_dialog "Save Mapping" "$work/maps/studio"
+    enter_in_file_dialog "Save Mapping" "$work/maps/studio"
     wait_until_gone "Save Mapping" || fail "the Save Mapping dialog did not close"
     # The file is written after the dialog has gone, whole under its final name.
     wait_until 50 eval '[ -e "$work/maps/studio" ] || [ -e "$work/maps/studio.pelto" ]'
@@ -170,7 +170,7 @@ case_file_dialogs() {
             # dialog shows it has dealt with the answer before.
             [ "$(cat "$work/maps/studio.pelto")" = old ] || fail "written although the overwrite was cancelled"
         fi
-        choose_in_dialog "Save Mapping" "$work/maps/studio"
+        enter_in_file_dialog "Save Mapping" "$work/maps/studio"
         wait_for_window "File already exists" > /dev/null || fail "no question before overwriting studio.pelto"
         press_key_until_gone "File already exists" "$answer" || fail "the question did not close"
     done
@@ -257,12 +257,7 @@ case_firmware_keys() {
 # The largest image the device takes; a quit asked for at block 30, by the window manager's
 # close of the main window ($1 close) or by SIGINT ($1 signal), waits for the whole run.
 quit_during_upgrade() {
-    "$close_window" > "$work/atoms.log" 2>&1 &
-    pids+=($!)
-    wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
-    prepare_upgrade tamrel 63487
-    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
-    wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
+    upgrade_until_block_30
 
     if [ "$1" = close ]; then
         "$close_window" "$window" || fail "could not ask the main window to close"
@@ -314,9 +309,9 @@ case_firmware_typed_path() {
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
 
     press_for_window step-version "Choose The Firmware File" || fail "Select Version opened no file chooser"
-    choose_in_dialog "Choose The Firmware File" "$first"
+    enter_in_file_dialog "Choose The Firmware File" "$first"
     press_for_window step-version "Choose The Firmware File" || fail "Select Version did not open the file chooser again"
-    type_path_and_press_open "Choose The Firmware File" "$image"
+    enter_in_file_dialog "Choose The Firmware File" "$image" open-button
 
     press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
     wait_for_window "Firmware Upgrade Success" 600 > /dev/null || fail "no Firmware Upgrade Success box"
@@ -331,12 +326,7 @@ case_firmware_typed_path() {
 # here.)
 window_case firmware-held-quit-says-why 240
 case_firmware_held_quit_says_why() {
-    "$close_window" > "$work/atoms.log" 2>&1 &
-    pids+=($!)
-    wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
-    prepare_upgrade tamrel 63487
-    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
-    wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
+    upgrade_until_block_30
 
     "$close_window" "$window" || fail "could not ask the main window to close"
 

@@ -196,10 +196,12 @@ pick_in_box() {
     wait_until "$patience" is_gone menu
 }
 
-# Picks a file in the framework's own file dialog titled $1, as a person would: types the path
-# into the dialog's file-name box and accepts it. $2 is the path. True once the dialog has
-# gone or asks whether to overwrite a file.
-choose_in_dialog() {
+# Types the path $2 into the file-name box of the framework's own file dialog titled $1, as a
+# person would, and accepts it: with Return by default, or with $3 = open-button by pressing the
+# Open button with the pointer, which takes the keyboard focus from the box first. The box spans
+# the dialog above its buttons; the Open button is the right-most of the row below the file
+# browser. True once the dialog has gone or asks whether to overwrite a file.
+enter_in_file_dialog() {
     local dialog
     dialog=$(wait_for_window "$1") || fail "no $1 dialog"
     wait_for_settled_geometry "$dialog" || fail "the $1 dialog did not settle"
@@ -207,14 +209,18 @@ choose_in_dialog() {
     for _ in 1 2 3; do
         dialog_answered "$1" && return 0
         xdotool windowfocus --sync "$dialog" 2>/dev/null
-        # The file-name box spans the dialog above its buttons. A click into it selects its
-        # text, but only when it did not have the focus already: Ctrl+A does so in any case.
+        # A click into the box selects its text, but only when it did not have the focus
+        # already: Ctrl+A does so in any case.
         xdotool mousemove $((dx + dw / 2)) $((dy + dh - 65)) click 1
         xdotool key ctrl+a
         xdotool type --delay 10 "$2"
-        # The first Return takes the path apart into folder and name, the second accepts the
-        # name; the box deals with each in turn.
-        xdotool key Return Return
+        if [ "${3:-}" = open-button ]; then
+            xdotool mousemove $((dx + dw - 16 - 20)) $((dy + dh - 10 - 13)) click 1
+        else
+            # The first Return takes the path apart into folder and name, the second accepts
+            # the name; the box deals with each in turn.
+            xdotool key Return Return
+        fi
         wait_until "$patience" dialog_answered "$1" && return 0
     done
     fail "the $1 dialog did not take $2"
@@ -223,25 +229,15 @@ choose_in_dialog() {
 # Whether the file dialog titled $1 has gone or asks whether to overwrite a file.
 dialog_answered() { is_gone "$1" || is_shown "File already exists"; }
 
-# Types the path $2 into the file box of the framework's file dialog titled $1 and presses
-# its Open button with the pointer, as a person would, rather than Return: pressing the button
-# takes the keyboard focus from the box first. The button is the right-most of the row below
-# the file browser. True once the dialog has gone.
-type_path_and_press_open() {
-    local dialog
-    dialog=$(wait_for_window "$1") || fail "no $1 dialog"
-    wait_for_settled_geometry "$dialog" || fail "the $1 dialog did not settle"
-    local dx=$geo_x dy=$geo_y dw=$geo_w dh=$geo_h
-    for _ in 1 2 3; do
-        is_gone "$1" && return 0
-        xdotool windowfocus --sync "$dialog" 2>/dev/null
-        xdotool mousemove $((dx + dw / 2)) $((dy + dh - 65)) click 1
-        xdotool key ctrl+a
-        xdotool type --delay 10 "$2"
-        xdotool mousemove $((dx + dw - 16 - 20)) $((dy + dh - 10 - 13)) click 1
-        wait_until "$patience" is_gone "$1" && return 0
-    done
-    fail "the $1 dialog did not take $2"
+# Starts an Upgrade run of the largest image the device takes, with the stand-in for the window
+# manager's close ready, and waits until it has written block 30.
+upgrade_until_block_30() {
+    "$close_window" > "$work/atoms.log" 2>&1 &
+    pids+=($!)
+    wait_for_file_line "$work/atoms.log" '^ready$' || fail "could not make the atoms of the close message"
+    prepare_upgrade tamrel 63487
+    press_until_sent step-upgrade '9F 05 05' || fail "Upgrade sent nothing"
+    wait_for_log_line '^# block 30 written' 300 || fail "the write did not reach block 30"
 }
 
 # A user-defined mapping file as the system writes it: control 1 a control change on channel 5,
