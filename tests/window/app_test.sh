@@ -303,7 +303,7 @@ case_firmware_typed_path() {
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after Connect's chooser"
     xdotool key m
     wait_for_window "Firmware Upgrade [M]" 30 > /dev/null || fail "M did not switch the upgrader to local files"
-    press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    patience=$erase_patience press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
     wait_for_log_line '^# upgrade mode: ' 50 || fail "the surface did not switch to its upgrade mode"
     press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
@@ -389,7 +389,7 @@ case_firmware_recovery() {
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
     press_key_until_shown t "Firmware Upgrade." || fail "T did not reach the panel"
     connect_step Tamrel
-    press_until_more step-erase '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
+    patience=$erase_patience press_until_more step-erase '^\d+\tF0 1D 03 01 30 00 7F 7F F7$' || fail "Erase sent no upgrade-mode request"
     press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
     press_for_window step-version "Firmware Version" || fail "Select Version offered no version from the mirror"

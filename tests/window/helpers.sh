@@ -42,6 +42,11 @@ wait_until() {
 # only made again when the first was lost, not when it was merely slow.
 patience=50
 
+# Erase is made again only after a longer while: a second press once the surface has left its
+# normal mode finds no device and takes the panel back to its start, where Activate takes no
+# click.
+erase_patience=150
+
 # The id of a shown window whose name is exactly $1; false when there is none.
 shown_window() {
     local id
@@ -393,7 +398,7 @@ XML
     # Step 2: the upgrade-mode request, then the surface's upgrade port in step 3. The surface
     # shows that port at once; the Erase step then holds the message thread for a while, and
     # a click on Activate meanwhile waits for it.
-    press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
+    patience=$erase_patience press_until_sent step-erase 'F0 1D 03 01 30 00 7F 7F F7' || fail "Erase sent no upgrade-mode request"
     wait_for_log_line '^# upgrade mode: ' 50 || fail "the surface did not switch to its upgrade mode"
     press_for_window step-activate "Choose Your Fenz Device" || fail "Activate opened no chooser"
     confirm_chooser "Choose Your Fenz Device" || fail "Activate's chooser did not take the upgrade port"
