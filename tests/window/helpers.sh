@@ -151,12 +151,13 @@ start_app() {
     win_x=$geo_x win_y=$geo_y win_w=$geo_w win_h=$geo_h
 }
 
-# Clicks the screen point $1, $2 until the command after them succeeds; true once it does. A
-# click that comes before a window takes clicks, or right after a modal run ends, is lost.
+# Clicks the screen point $1, $2 until the command after them succeeds, up to five times; true
+# once it does. A click that comes before a window takes clicks, or right after a modal run
+# ends, is lost.
 click_until() {
     local x=$1 y=$2
     shift 2
-    for _ in 1 2 3; do
+    for _ in 1 2 3 4 5; do
         xdotool mousemove "$x" "$y" click 1
         wait_until "$patience" "$@" && return 0
     done
