@@ -106,8 +106,7 @@ case_connect() {
     press_for_window connect "Select your device" || fail "no device chooser"
     # The surface is listed and chosen: its Connect button ends the chooser.
     chooser=$(shown_window "Select your device")
-    wait_for_settled_geometry "$chooser" || fail "the device chooser did not settle"
-    click_until $((geo_x + 90 + 50)) $((geo_y + geo_h - 10 - 15)) is_gone "Select your device" \
+    click_in_window_until "$chooser" $((90 + 50)) $((10 + 15)) is_gone "Select your device" \
         || fail "the chooser did not accept the surface"
     press_for_window send-data "Send Mapping" || fail "no Send Mapping box"
     grep -q "^# mapping taken for mode 0" "$KESTAL_VIRTUAL_SURFACE_LOG" || fail "the surface took no mapping"

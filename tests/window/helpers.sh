@@ -164,6 +164,25 @@ click_until() {
     return 1
 }
 
+# Clicks the window $1 at $2 from its left edge and $3 above its bottom edge until the command
+# after them succeeds, up to five times, raising the window before each click; true once it
+# does. Without a window manager nothing keeps a dialog above the window it blocks: the
+# framework answers input to a blocked window by restacking the two, and on X11 that restack
+# puts the dialog under the blocked window, where it stays. A click made twice, the second
+# reaching the window once the dialog it opened was there, would bury the dialog for good. A
+# window manager keeps it in front; here the raise does.
+click_in_window_until() {
+    local window=$1 x=$2 from_bottom=$3
+    shift 3
+    for _ in 1 2 3 4 5; do
+        xdotool windowraise "$window" 2>/dev/null
+        wait_for_settled_geometry "$window" || { "$@"; return; }
+        xdotool mousemove $((geo_x + x)) $((geo_y + geo_h - from_bottom)) click 1
+        wait_until "$patience" "$@" && return 0
+    done
+    return 1
+}
+
 # Clicks the widget named $1 (in widgets.sh) until the command after it succeeds; true once it
 # does.
 press_until() {
@@ -214,6 +233,7 @@ enter_in_file_dialog() {
     local dx=$geo_x dy=$geo_y dw=$geo_w dh=$geo_h
     for _ in 1 2 3; do
         dialog_answered "$1" && return 0
+        xdotool windowraise "$dialog" 2>/dev/null
         xdotool windowfocus --sync "$dialog" 2>/dev/null
         # A click into the box selects its text, but only when it did not have the focus
         # already: Ctrl+A does so in any case.
@@ -341,8 +361,7 @@ press_until_more() {
 confirm_chooser() {
     local chooser
     chooser=$(wait_for_window "$1") || return 1
-    wait_for_settled_geometry "$chooser" || return 1
-    click_until $((geo_x + 90 + 50)) $((geo_y + geo_h - 200 + 160 + 15)) is_gone "$1"
+    click_in_window_until "$chooser" $((90 + 50)) $((200 - 160 - 15)) is_gone "$1"
 }
 
 # Waits until the file $1 has a line matching the pattern $2, for up to $3 tenths of a second
