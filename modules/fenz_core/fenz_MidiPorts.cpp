@@ -100,12 +100,7 @@ public:
     juce::Array<MidiOutputInfo> getOutputs() override
     {
         quietenSystemMidi();
-        juce::Array<MidiOutputInfo> outputs;
-
-        for (const auto& device : juce::MidiOutput::getAvailableDevices())
-            outputs.add ({ device.name, device.identifier });
-
-        return outputs;
+        return infosOf (juce::MidiOutput::getAvailableDevices());
     }
 
     std::unique_ptr<MidiOutputPort> openOutputWithIdentifier (const juce::String& identifier) override
@@ -123,12 +118,7 @@ public:
     juce::Array<MidiInputInfo> getInputs() override
     {
         quietenSystemMidi();
-        juce::Array<MidiInputInfo> inputs;
-
-        for (const auto& device : juce::MidiInput::getAvailableDevices())
-            inputs.add ({ device.name, device.identifier });
-
-        return inputs;
+        return infosOf (juce::MidiInput::getAvailableDevices());
     }
 
     std::unique_ptr<MidiInputPort> openInputWithIdentifier (const juce::String& identifier,
@@ -153,6 +143,16 @@ private:
             names.add (device.name);
 
         return names;
+    }
+
+    static juce::Array<MidiPortInfo> infosOf (const juce::Array<juce::MidiDeviceInfo>& devices)
+    {
+        juce::Array<MidiPortInfo> infos;
+
+        for (const auto& device : devices)
+            infos.add ({ device.name, device.identifier });
+
+        return infos;
     }
 };
 

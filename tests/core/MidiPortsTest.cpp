@@ -46,33 +46,28 @@ protected:
         return &opener == &system ? "system" : (&opener == &first ? "first" : (&opener == &second ? "second" : "another"));
     }
 
-    Route routeOf (const MidiOutputPort& port) const
+    // Which provider opened the port, and at which of its positions; nothing when none was.
+    std::optional<Route> routeOf (const std::unique_ptr<MidiOutputPort>& port) const
     {
-        auto& fake = dynamic_cast<const FakeMidiPorts::Output&> (port);
+        if (port == nullptr)
+            return std::nullopt;
+
+        auto& fake = dynamic_cast<const FakeMidiPorts::Output&> (*port);
         return Route { nameOf (fake.owner), fake.index };
     }
 
-    std::optional<Route> outputRoute (int index)
+    std::optional<Route> routeOf (const std::unique_ptr<MidiInputPort>& port) const
     {
-        auto port = MidiPorts::openOutput (index);
-
         if (port == nullptr)
             return std::nullopt;
 
-        return routeOf (*port);
-    }
-
-    std::optional<Route> inputRoute (int index)
-    {
-        auto port = MidiPorts::openInput (index, callback);
-
-        if (port == nullptr)
-            return std::nullopt;
-
-        auto& fake = dynamic_cast<FakeMidiPorts::Input&> (*port);
+        auto& fake = dynamic_cast<const FakeMidiPorts::Input&> (*port);
         EXPECT_EQ (&fake.callback, &callback);
         return Route { nameOf (fake.owner), fake.index };
     }
+
+    std::optional<Route> outputRoute (int index)  { return routeOf (MidiPorts::openOutput (index)); }
+    std::optional<Route> inputRoute (int index)   { return routeOf (MidiPorts::openInput (index, callback)); }
 
     static int opensAskedOf (const FakeMidiPorts& p)  { return p.numOutputOpens + p.numInputOpens; }
     int totalOpens() const  { return opensAskedOf (system) + opensAskedOf (first) + opensAskedOf (second); }
@@ -238,14 +233,9 @@ TEST_F (MidiPortsTest, AnIdentifierOpensItsOwnPortOrNone)
     EXPECT_EQ (names, MidiPorts::getOutputNames());
     EXPECT_EQ (identifiers.size(), 5) << "every port has an identifier of its own";
 
-    const auto identifiedRoute = [this] (const juce::String& identifier) -> std::optional<Route>
+    const auto identifiedRoute = [this] (const juce::String& identifier)
     {
-        auto port = MidiPorts::openOutputWithIdentifier (identifier);
-
-        if (port == nullptr)
-            return std::nullopt;
-
-        return routeOf (*port);
+        return routeOf (MidiPorts::openOutputWithIdentifier (identifier));
     };
 
     EXPECT_EQ (identifiedRoute (outputs[1].identifier), (Route { "system", 1 }));
@@ -278,16 +268,9 @@ TEST_F (MidiPortsTest, AnInputIdentifierOpensItsOwnInputOrNone)
 
     EXPECT_EQ (names, MidiPorts::getInputNames());
 
-    const auto identifiedRoute = [this] (const juce::String& identifier) -> std::optional<Route>
+    const auto identifiedRoute = [this] (const juce::String& identifier)
     {
-        auto port = MidiPorts::openInputWithIdentifier (identifier, callback);
-
-        if (port == nullptr)
-            return std::nullopt;
-
-        auto& fake = dynamic_cast<FakeMidiPorts::Input&> (*port);
-        EXPECT_EQ (&fake.callback, &callback);
-        return Route { nameOf (fake.owner), fake.index };
+        return routeOf (MidiPorts::openInputWithIdentifier (identifier, callback));
     };
 
     EXPECT_EQ (MidiPorts::findInputIdentifier ("Same"), inputs[1].identifier);

@@ -257,13 +257,7 @@ public:
         if (onListOutputs != nullptr)
             onListOutputs();
 
-        EXPECT_EQ (identifiers.size(), outputs.size()) << "the outputs changed after they were numbered";
-        juce::Array<fenz::MidiOutputInfo> listed;
-
-        for (int i = 0; i < outputs.size(); ++i)
-            listed.add ({ outputs[i], identifiers[i] });
-
-        return listed;
+        return numbered (outputs, identifiers, "outputs");
     }
 
     juce::Array<fenz::MidiInputInfo> getInputs() override
@@ -274,13 +268,7 @@ public:
         if (onListInputs != nullptr)
             onListInputs();
 
-        EXPECT_EQ (inputIdentifiers.size(), inputs.size()) << "the inputs changed after they were numbered";
-        juce::Array<fenz::MidiInputInfo> listed;
-
-        for (int i = 0; i < inputs.size(); ++i)
-            listed.add ({ inputs[i], inputIdentifiers[i] });
-
-        return listed;
+        return numbered (inputs, inputIdentifiers, "inputs");
     }
 
     std::unique_ptr<fenz::MidiOutputPort> openOutput (int index) override
@@ -307,6 +295,19 @@ public:
     }
 
 private:
+    // The ports with the identifiers they were numbered with, which must still be one each.
+    static juce::Array<fenz::MidiPortInfo> numbered (const juce::StringArray& names, const juce::StringArray& ids,
+                                                     const char* what)
+    {
+        EXPECT_EQ (ids.size(), names.size()) << "the " << what << " changed after they were numbered";
+        juce::Array<fenz::MidiPortInfo> listed;
+
+        for (int i = 0; i < names.size(); ++i)
+            listed.add ({ names[i], ids[i] });
+
+        return listed;
+    }
+
     void leave (const juce::String& identifier)
     {
         const auto at = identifier.isEmpty() ? -1 : identifiers.indexOf (identifier);
