@@ -377,12 +377,7 @@ case_firmware_recovery() {
         sleep 0.1
     done
     [ -n "$box" ] || fail "Connect did not say the device is in upgrade mode"
-    for _ in 1 2 3; do
-        xdotool windowfocus --sync "$box" 2>/dev/null || break
-        xdotool key Return
-        wait_until "$patience" bash -c "! xdotool search --onlyvisible --name '^Firmware Upgrade\$' 2>/dev/null | grep -qx '$box'" && break
-    done
-    xdotool search --onlyvisible --name '^Firmware Upgrade$' 2>/dev/null | grep -qx "$box" && fail "the box did not take its OK"
+    press_key_in_window_until "$box" Return is_id_gone "$box" || fail "the box did not take its OK"
 
     # Test mode takes the upgrade port as the model the editor shows.
     wait_for_focus "$panel" || fail "the panel's window did not take the focus back after the box"
@@ -419,11 +414,7 @@ case_lock_folder_not_ours() {
         || fail "standard error does not say why: $(cat "$work/refused.log")"
     [ "$(xdotool search --onlyvisible --name "^$(printf '%s' "$title" | sed 's/[.[\*^$()+?{|/]/\\&/g')\$" | wc -l)" -eq 1 ] \
         || fail "the refused start opened a main window"
-    for _ in 1 2 3; do
-        xdotool windowfocus --sync "$box" 2>/dev/null || break
-        xdotool key Return
-        wait_for_exit_within "$refused" "$patience" && break
-    done
+    press_key_in_window_until "$box" Return wait_for_exit_within "$refused" "$patience"
     wait_for_exit "$refused" || fail "the refused start did not end after the box"
     [ -z "$(ls -A "$work/elsewhere")" ] || fail "something was made through the link: $(ls -A "$work/elsewhere")"
     kill -0 "$app_pid" || fail "the running instance ended"

@@ -137,6 +137,24 @@ press_key_until_gone() {
     return 1
 }
 
+# Presses the key $2 in the window $1, given by its id where its name does not tell it apart,
+# until the command after them succeeds, with the focus given to it first as above; true once
+# the command succeeds, also when the window has gone before a press.
+press_key_in_window_until() {
+    local w=$1 key=$2
+    shift 2
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$w" 2>/dev/null || break
+        xdotool key "$key"
+        wait_until "$patience" "$@" && return 0
+    done
+    "$@"
+}
+
+# Whether the window with the id $1 is shown, or has gone.
+is_id_shown() { xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1"; }
+is_id_gone() { ! is_id_shown "$1"; }
+
 start_app() {
     KESTAL_VIRTUAL_SURFACE=$1 "$app" > "$work/app.log" 2>&1 &
     app_pid=$!
